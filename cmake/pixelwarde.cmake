@@ -1,0 +1,9 @@
+# pw_add_test(NAME SOURCES... LIBS...) builds one GoogleTest program and registers it with CTest.
+# On the Windows build CTest runs it through Wine (the cross-compiling emulator).
+function(pw_add_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,49 @@
+// The console: raw bytes out, keys in. On a terminal or Windows console the keys are real
+// key presses; when input is a pipe or a file its bytes are the keys.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// One key: a character (code 0 to 255), or a key without a character, given by its PC
+// extended key code.
+struct console_key {
+    bool extended = false;
+    std::uint8_t code = 0;
+};
+
+// PC extended key codes.
+constexpr std::uint8_t key_f1 = 59;   // F1 to F10 are 59 to 68
+constexpr std::uint8_t key_home = 71;
+constexpr std::uint8_t key_up = 72;
+constexpr std::uint8_t key_page_up = 73;
+constexpr std::uint8_t key_left = 75;
+constexpr std::uint8_t key_right = 77;
+constexpr std::uint8_t key_end = 79;
+constexpr std::uint8_t key_down = 80;
+constexpr std::uint8_t key_page_down = 81;
+constexpr std::uint8_t key_insert = 82;
+constexpr std::uint8_t key_delete = 83;
+constexpr std::uint8_t key_close = 107;  // the console window is being closed
+constexpr std::uint8_t key_f11 = 133;
+constexpr std::uint8_t key_f12 = 134;
+
+// Character codes the editor and the prompts care about.
+constexpr std::uint8_t char_backspace = 8;
+constexpr std::uint8_t char_tab = 9;
+constexpr std::uint8_t char_line_feed = 10;  // Ctrl+Enter
+constexpr std::uint8_t char_enter = 13;
+constexpr std::uint8_t char_escape = 27;
+
+// Prepares the console (raw keys on a terminal) and arranges that it is restored on
+// every way out of the process, signals included.
+void console_open();
+// Gives the console back as it was found. Safe to call more than once.
+void console_close();
+// True when input comes from a terminal or console, false for a pipe or a file.
+bool console_is_interactive();
+// Writes the bytes as they are, at once.
+void console_write(std::string_view bytes);
+// Blocks until the next key. False once input has ended (pipe or file at its end, or the
+// terminal gone): the run then ends with nothing further written.
+bool console_next_key(console_key& key);
