@@ -1,0 +1,181 @@
+// The console on a POSIX terminal: raw keys without echo, restored on every way out.
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "console.h"
+#include "terminal_keys.h"
+
+namespace {
+
+// How long the byte after an Esc may take to still count as part of a sequence.
+constexpr int escape_wait_ms = 50;
+
+bool opened = false;
+bool interactive = false;
+bool raw_mode_on = false;
+termios saved_mode;
+termios raw_mode;
+
+terminal_key_decoder terminal_decoder;
+stream_key_decoder stream_decoder;
+
+std::uint8_t input[256];
+std::size_t input_length = 0;
+std::size_t input_next = 0;
+
+void restore_terminal() {
+    if (raw_mode_on) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+    }
+}
+
+// Interrupt, termination and hang-up end the run at once, like a closed console: the
+// terminal is given back and the process ends with status 0.
+void on_end_signal(int) {
+    restore_terminal();
+    _exit(0);
+}
+
+// Ctrl+Z: give the terminal back while stopped, take it again on return.
+void on_stop_signal(int) {
+    const int saved_errno = errno;
+    restore_terminal();
+    signal(SIGTSTP, SIG_DFL);
+    raise(SIGTSTP);
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTSTP, &action, nullptr);
+    if (raw_mode_on) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
+    }
+    errno = saved_errno;
+}
+
+void install_handler(int signal_number, void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Refills the input buffer; waits at most timeout_ms (-1: for ever). False at the end of
+// input, or when the wait ran out.
+bool fill_input(int timeout_ms) {
+    if (timeout_ms >= 0) {
+        pollfd p = {STDIN_FILENO, POLLIN, 0};
+        int ready;
+        do {
+            ready = poll(&p, 1, timeout_ms);
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            return false;
+        }
+    }
+    ssize_t n;
+    do {
+        n = read(STDIN_FILENO, input, sizeof input);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        return false;
+    }
+    input_length = static_cast<std::size_t>(n);
+    input_next = 0;
+    return true;
+}
+
+bool next_terminal_key(console_key& key) {
+    for (;;) {
+        if (input_next == input_length) {
+            const int timeout = terminal_keys_waiting(terminal_decoder) ? escape_wait_ms : -1;
+            if (!fill_input(timeout)) {
+                if (timeout < 0) {
+                    return false;
+                }
+                if (terminal_keys_flush(terminal_decoder, key)) {
+                    return true;
+                }
+                continue;
+            }
+        }
+        if (terminal_keys_feed(terminal_decoder, input[input_next++], key)) {
+            return true;
+        }
+    }
+}
+
+bool next_stream_key(console_key& key) {
+    for (;;) {
+        if (input_next == input_length && !fill_input(-1)) {
+            return false;
+        }
+        if (stream_keys_feed(stream_decoder, input[input_next++], key)) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+void console_open() {
+    if (opened) {
+        return;
+    }
+    opened = true;
+    // Output to a closed pipe must not end the run with a signal.
+    signal(SIGPIPE, SIG_IGN);
+    install_handler(SIGINT, on_end_signal);
+    install_handler(SIGTERM, on_end_signal);
+    install_handler(SIGHUP, on_end_signal);
+    install_handler(SIGQUIT, on_end_signal);
+    interactive = isatty(STDIN_FILENO) != 0;
+    if (!interactive || tcgetattr(STDIN_FILENO, &saved_mode) != 0) {
+        return;
+    }
+    raw_mode = saved_mode;
+    // No echo, no line editing by the terminal, bytes as typed; Ctrl+C still signals.
+    raw_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
+    raw_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    // Output bytes go out as written: CR LF must not become CR CR LF.
+    raw_mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    raw_mode.c_cc[VMIN] = 1;
+    raw_mode.c_cc[VTIME] = 0;
+    install_handler(SIGTSTP, on_stop_signal);
+    raw_mode_on = tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode) == 0;
+    std::atexit(console_close);
+}
+
+void console_close() {
+    restore_terminal();
+    raw_mode_on = false;
+}
+
+bool console_is_interactive() { return interactive; }
+
+void console_write(std::string_view bytes) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = write(STDOUT_FILENO, data, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;  // output gone: the run goes on without it
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+bool console_next_key(console_key& key) {
+    return interactive ? next_terminal_key(key) : next_stream_key(key);
+}

@@ -1,0 +1,159 @@
+// The console on Windows: key events from the console input, raw bytes out through
+// WriteFile, which translates nothing.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "console.h"
+#include "terminal_keys.h"
+
+namespace {
+
+bool opened = false;
+bool interactive = false;
+HANDLE input_handle = INVALID_HANDLE_VALUE;
+HANDLE output_handle = INVALID_HANDLE_VALUE;
+
+// A key event may stand for several presses (auto-repeat).
+console_key repeated_key;
+WORD repeats_left = 0;
+
+stream_key_decoder stream_decoder;
+std::uint8_t input[256];
+DWORD input_length = 0;
+DWORD input_next = 0;
+
+// Interrupt, Break and closing the window end the run at once with status 0.
+BOOL WINAPI on_control(DWORD) {
+    ExitProcess(0);
+}
+
+// PC extended key code of a key without a character; 0 for keys that give nothing.
+std::uint8_t extended_code(const KEY_EVENT_RECORD& event) {
+    switch (event.wVirtualKeyCode) {
+    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL: case VK_NUMLOCK:
+    case VK_SCROLL: case VK_LWIN: case VK_RWIN: case VK_APPS:
+        return 0;
+    case VK_HOME: return key_home;
+    case VK_UP: return key_up;
+    case VK_PRIOR: return key_page_up;
+    case VK_LEFT: return key_left;
+    case VK_RIGHT: return key_right;
+    case VK_END: return key_end;
+    case VK_DOWN: return key_down;
+    case VK_NEXT: return key_page_down;
+    case VK_INSERT: return key_insert;
+    case VK_DELETE: return key_delete;
+    case VK_F11: return key_f11;
+    case VK_F12: return key_f12;
+    default:
+        if (event.wVirtualKeyCode >= VK_F1 && event.wVirtualKeyCode <= VK_F10) {
+            return static_cast<std::uint8_t>(key_f1 + (event.wVirtualKeyCode - VK_F1));
+        }
+        return static_cast<std::uint8_t>(event.wVirtualScanCode);
+    }
+}
+
+// The key a console input record stands for, if any.
+bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
+    if (record.EventType != KEY_EVENT) {
+        return false;
+    }
+    const KEY_EVENT_RECORD& event = record.Event.KeyEvent;
+    const auto character = static_cast<std::uint8_t>(event.uChar.AsciiChar);
+    count = event.wRepeatCount == 0 ? 1 : event.wRepeatCount;
+    if (!event.bKeyDown) {
+        // A character composed with Alt and the keypad arrives when Alt is released.
+        if (event.wVirtualKeyCode == VK_MENU && character != 0) {
+            key = {false, character};
+            count = 1;
+            return true;
+        }
+        return false;
+    }
+    if (character != 0) {
+        key = {false, character};
+        return true;
+    }
+    const std::uint8_t code = extended_code(event);
+    if (code == 0) {
+        return false;
+    }
+    key = {true, code};
+    return true;
+}
+
+bool next_console_key(console_key& key) {
+    if (repeats_left > 0) {
+        --repeats_left;
+        key = repeated_key;
+        return true;
+    }
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD read = 0;
+        if (!ReadConsoleInputA(input_handle, &record, 1, &read) || read == 0) {
+            return false;
+        }
+        WORD count = 1;
+        if (key_of(record, key, count)) {
+            repeated_key = key;
+            repeats_left = static_cast<WORD>(count - 1);
+            return true;
+        }
+    }
+}
+
+bool next_stream_key(console_key& key) {
+    for (;;) {
+        if (input_next == input_length) {
+            DWORD read = 0;
+            if (!ReadFile(input_handle, input, sizeof input, &read, nullptr) || read == 0) {
+                return false;
+            }
+            input_length = read;
+            input_next = 0;
+        }
+        if (stream_keys_feed(stream_decoder, input[input_next++], key)) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+void console_open() {
+    if (opened) {
+        return;
+    }
+    opened = true;
+    input_handle = GetStdHandle(STD_INPUT_HANDLE);
+    output_handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    interactive = GetConsoleMode(input_handle, &mode) != 0;
+    SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+void console_close() {}
+
+bool console_is_interactive() { return interactive; }
+
+void console_write(std::string_view bytes) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = left > 65536 ? 65536 : static_cast<DWORD>(left);
+        if (!WriteFile(output_handle, data, chunk, &written, nullptr) || written == 0) {
+            return;  // output gone: the run goes on without it
+        }
+        data += written;
+        left -= written;
+    }
+}
+
+bool console_next_key(console_key& key) {
+    return interactive ? next_console_key(key) : next_stream_key(key);
+}

@@ -1,0 +1,103 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "target_file.h"
+
+namespace {
+
+// Opens name only if it is a regular file. O_NONBLOCK keeps a FIFO from blocking the open.
+int open_regular(const char* name, int flags) {
+    const int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int descriptor(const target_file& file) { return static_cast<int>(file.handle); }
+
+}  // namespace
+
+bool open_for_reading(target_file& file, const char* name) {
+    close_target(file);
+    const int fd = open_regular(name, O_RDONLY);
+    file.handle = fd;
+    file.writable = false;
+    return fd >= 0;
+}
+
+bool open_for_update(target_file& file, const char* name) {
+    close_target(file);
+    int fd = open_regular(name, O_RDWR);
+    file.writable = fd >= 0;
+    if (fd < 0) {
+        fd = open_regular(name, O_RDONLY);
+    }
+    file.handle = fd;
+    return fd >= 0;
+}
+
+void close_target(target_file& file) {
+    if (file.handle >= 0) {
+        close(descriptor(file));
+    }
+    file.handle = -1;
+    file.writable = false;
+}
+
+std::uint64_t target_length(const target_file& file) {
+    struct stat info;
+    if (file.handle < 0 || fstat(descriptor(file), &info) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
+             std::size_t count) {
+    if (file.handle < 0) {
+        return false;
+    }
+    while (count > 0) {
+        const ssize_t n = pread(descriptor(file), bytes, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
+              std::size_t count) {
+    if (file.handle < 0 || !file.writable) {
+        return false;
+    }
+    while (count > 0) {
+        const ssize_t n = pwrite(descriptor(file), bytes, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}

@@ -12,7 +12,7 @@ std::string describe(const std::vector<console_key>& keys) {
     std::string text;
     for (const console_key& k : keys) {
         if (k.extended) {
-            text += "<" + std::to_string(k.code) + ">";
+            text.append("<").append(std::to_string(k.code)).append(">");
         } else {
             text += static_cast<char>(k.code);
         }
