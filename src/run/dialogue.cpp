@@ -1,0 +1,154 @@
+#include "dialogue.h"
+
+#include <string>
+
+#include "answer.h"
+
+namespace {
+
+// " 640": a blank, then the digits (the shown sizes are never negative).
+std::string signed_form(std::uint64_t value) { return " " + std::to_string(value); }
+
+std::string plain_form(std::uint64_t value) { return std::to_string(value); }
+
+std::uint64_t slot_offset(const run_state& state, int slot) {
+    return state.row->slot_table_offset + static_cast<std::uint64_t>(slot - 1) * 8;
+}
+
+void show_slots(const run_state& state) {
+    print_text("Warnung! Dieses Programm veraendert die ");
+    print_text(state.row->file_name);
+    print_line(".");
+    print_line("Bitte vor Benutzung ein Backup anlegen.");
+    print_empty_line();
+    print_line("Welche CS-Aufloesung soll ersetzt werden?");
+    print_empty_line();
+    slot_buffer buffer;
+    for (int k = 1; k <= slot_count; ++k) {
+        const slot_size size = read_slot(state, k, buffer);
+        print_text("(" + plain_form(static_cast<std::uint64_t>(k)) + ") " +
+                   signed_form(size.width) + "x");
+        print_line(signed_form(size.height));
+    }
+    print_line("(9) ENDE");
+    print_empty_line();
+    print_line("Welche Aufloesung soll veraendert werden?");
+    print_empty_line();
+}
+
+// A single key from 1 to 9; other keys are ignored. 0 when input ended.
+int choose_slot() {
+    std::string key;
+    while (read_key(key)) {
+        const std::int64_t e = to_choice(to_number(key));
+        if (e > 0) {
+            return static_cast<int>(e);
+        }
+    }
+    return 0;
+}
+
+// A listed row that can be written: rows past a shorter second gathering hold 0 x 0.
+bool writable_row(const mode_table& modes, std::int64_t c) {
+    const auto& row = modes.rows[static_cast<std::size_t>(c)];
+    return row[1] != 0 && row[2] != 0;
+}
+
+// The mode block, repeated until the answer names a listed row or "Slot nicht
+// veraendern" (count + 1). 0 when input ended.
+std::int64_t choose_mode(const run_state& state, slot_size current) {
+    const mode_table& modes = state.modes;
+    const std::int64_t keep = modes.count + 1;
+    for (;;) {
+        print_text("Zu aendernder Aufloesungsslot: ");
+        print_text(signed_form(current.width) + "x");
+        print_line(signed_form(current.height));
+        print_line("Welche der verfuegbaren Aufloesungen soll verwendet werden?");
+        std::string listing;
+        for (std::int64_t i = 1; i <= modes.count; ++i) {
+            const auto& row = modes.rows[static_cast<std::size_t>(i)];
+            listing += "(" + plain_form(static_cast<std::uint64_t>(i)) + ") " +
+                       plain_form(row[1]) + "x" + plain_form(row[2]) + "\r\n";
+        }
+        print_text(listing);
+        print_line("(" + plain_form(static_cast<std::uint64_t>(keep)) + ") Slot nicht veraendern");
+        std::string field;
+        if (!read_answer(field)) {
+            return 0;
+        }
+        const std::int64_t c = to_choice(to_number(field));
+        if (c == keep || (c >= 1 && c < keep && writable_row(modes, c))) {
+            return c;
+        }
+    }
+}
+
+void print_advice(std::uint64_t width, std::uint64_t height) {
+    const double w = static_cast<double>(width);
+    const double h = static_cast<double>(height);
+    if (h == w / 4.0 * 3.0) {
+        print_line("Bitte ggf. die \"default_fov\"-Variable in der config.cfg auskommentieren.");
+        return;
+    }
+    print_line("Bitte beachten: Fuer Wide-Screen-Aufloesungen (z. B. 16:9 oder 16:10) muss die");
+    // Exactly 80 characters: an 80-column console wraps by itself.
+    print_text("Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist");
+    print_line("das Bild in die Breite verzerrt. Die Anpassung in der config.cfg lautet dann:");
+    print_empty_line();
+    print_line("(fuer 16:10): default_fov 100.39487232");
+    print_line("(fuer 16:9): default_fov 106.270273206");
+    print_empty_line();
+    print_line("Solle es sich ergeben, dass doch wieder 4:3-Aufloesungen verwendet werden, kann");
+    print_line("diese Variable durch \"//\" am Anfang wieder auskommentiert werden.");
+    print_line("Die config.cfg liegt normalerweise im Ordner \"cstrike\".");
+}
+
+}  // namespace
+
+slot_size read_slot(const run_state& state, int slot, slot_buffer& buffer) {
+    buffer.fill(0);
+    read_at(state.target, slot_offset(state, slot), buffer.data(), buffer.size());
+    return {static_cast<std::uint32_t>(buffer[0] + 256 * buffer[1]),
+            static_cast<std::uint32_t>(buffer[4] + 256 * buffer[5])};
+}
+
+bool write_slot(const run_state& state, int slot, slot_buffer& buffer, std::uint64_t width,
+                std::uint64_t height) {
+    buffer[0] = static_cast<std::uint8_t>(width & 255);
+    buffer[1] = static_cast<std::uint8_t>((width >> 8) & 255);
+    buffer[4] = static_cast<std::uint8_t>(height & 255);
+    buffer[5] = static_cast<std::uint8_t>((height >> 8) & 255);
+    return write_at(state.target, slot_offset(state, slot), buffer.data(), buffer.size());
+}
+
+void run_dialogue(run_state& state) {
+    show_slots(state);
+    const int slot = choose_slot();
+    if (slot == 0 || slot == 9) {
+        return;
+    }
+    slot_buffer buffer;
+    const slot_size current = read_slot(state, slot, buffer);
+    const std::int64_t choice = choose_mode(state, current);
+    if (choice == 0) {
+        return;
+    }
+    if (choice == state.modes.count + 1) {
+        print_line("Slot wird nicht veraendert!");
+    } else {
+        const auto& row = state.modes.rows[static_cast<std::size_t>(choice)];
+        print_empty_line();
+        print_line("Sie haben die Aufloesung " + plain_form(row[1]) + "x" + plain_form(row[2]) +
+                   " gewaehlt.");
+        print_empty_line();
+        if (write_slot(state, slot, buffer, row[1], row[2])) {
+            print_advice(row[1], row[2]);
+        } else {
+            print_line(
+                "Fehler: Die Datei konnte nicht geschrieben werden. Der Slot wurde nicht "
+                "veraendert!");
+        }
+    }
+    close_target(state.target);
+    wait_for_enter();
+}

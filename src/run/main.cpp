@@ -1,1 +1,10 @@
-int main() { return 0; }
+// pixelwarde: started in the game's folder, patches one resolution slot of the game.
+#include "console.h"
+#include "run.h"
+
+int main() {
+    console_open();
+    const int status = run_patch(game_setup);
+    console_close();
+    return status;
+}
