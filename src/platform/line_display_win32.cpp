@@ -1,0 +1,106 @@
+// Drawing in the Windows console's screen buffer: characters are put at their cells, the
+// buffer is scrolled when the line runs past its last row, the cursor is placed directly.
+#include "line_display.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+HANDLE output = INVALID_HANDLE_VALUE;
+CONSOLE_CURSOR_INFO former_cursor{};
+SHORT columns = 80;
+SHORT rows = 25;
+// Cell of the line's first character. Its row goes negative when the line has scrolled
+// further up than the buffer reaches.
+std::ptrdiff_t start_x = 0;
+std::ptrdiff_t start_y = 0;
+std::size_t shown = 0;  // characters drawn last time
+
+COORD cell_of(std::size_t index) {
+    const std::ptrdiff_t linear = start_x + static_cast<std::ptrdiff_t>(index);
+    return COORD{static_cast<SHORT>(linear % columns),
+                 static_cast<SHORT>(start_y + linear / columns)};
+}
+
+// Scrolls the buffer up so that the cell of index lies on its last row at the latest.
+void make_room_for(std::size_t index) {
+    const std::ptrdiff_t row = start_y + (start_x + static_cast<std::ptrdiff_t>(index)) / columns;
+    const std::ptrdiff_t excess = row - (rows - 1);
+    if (excess <= 0) {
+        return;
+    }
+    const SMALL_RECT all{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
+    CHAR_INFO fill{};
+    fill.Char.AsciiChar = ' ';
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    fill.Attributes = GetConsoleScreenBufferInfo(output, &info) != 0 ? info.wAttributes : 7;
+    const COORD destination{0, static_cast<SHORT>(-std::min<std::ptrdiff_t>(excess, rows))};
+    ScrollConsoleScreenBufferA(output, &all, nullptr, destination, &fill);
+    start_y -= excess;
+}
+
+// Writes count cells from index on, text or blanks, skipping rows above the buffer.
+void put_cells(const char* text, std::size_t index, std::size_t count) {
+    while (count > 0 && cell_of(index).Y < 0) {
+        ++index;
+        --count;
+        if (text != nullptr) {
+            ++text;
+        }
+    }
+    if (count == 0) {
+        return;
+    }
+    DWORD written = 0;
+    const auto length = static_cast<DWORD>(count);
+    if (text != nullptr) {
+        WriteConsoleOutputCharacterA(output, text, length, cell_of(index), &written);
+    } else {
+        FillConsoleOutputCharacterA(output, ' ', length, cell_of(index), &written);
+    }
+}
+
+}  // namespace
+
+bool line_display_begin() {
+    output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (output == INVALID_HANDLE_VALUE || GetConsoleScreenBufferInfo(output, &info) == 0) {
+        return false;
+    }
+    columns = std::max<SHORT>(info.dwSize.X, 1);
+    rows = std::max<SHORT>(info.dwSize.Y, 1);
+    start_x = info.dwCursorPosition.X;
+    start_y = info.dwCursorPosition.Y;
+    shown = 0;
+    GetConsoleCursorInfo(output, &former_cursor);
+    CONSOLE_CURSOR_INFO visible = former_cursor;
+    if (visible.dwSize == 0) {
+        visible.dwSize = 25;
+    }
+    visible.bVisible = TRUE;
+    SetConsoleCursorInfo(output, &visible);
+    return true;
+}
+
+std::size_t line_display_width() { return static_cast<std::size_t>(columns); }
+
+void line_display_show(std::string_view text, std::size_t cursor) {
+    make_room_for(std::max(text.size(), cursor));
+    put_cells(text.data(), 0, text.size());
+    if (shown > text.size()) {
+        put_cells(nullptr, text.size(), shown - text.size());
+    }
+    shown = text.size();
+    const COORD place = cell_of(cursor);
+    if (place.Y >= 0) {
+        SetConsoleCursorPosition(output, place);
+    }
+}
+
+void line_display_beep() { Beep(1000, 250); }
+
+void line_display_end() { SetConsoleCursorInfo(output, &former_cursor); }

@@ -1,0 +1,19 @@
+// Shows the line being edited on an interactive console: the line redrawn after each
+// change, wrapped at the console's width, the cursor placed within it.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// Starts a new line at the cursor and makes the cursor visible. False when output is not
+// a console that can be drawn on; nothing is drawn then.
+bool line_display_begin();
+// Columns of the console, at least 1.
+std::size_t line_display_width();
+// Draws text in place of what was shown before and puts the cursor before character
+// cursor (cursor == text.size() is behind the last one).
+void line_display_show(std::string_view text, std::size_t cursor);
+// The sound for a key that cannot be applied.
+void line_display_beep();
+// Ends the line: the cursor gets its former visibility back.
+void line_display_end();
