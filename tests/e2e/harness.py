@@ -1,0 +1,211 @@
+"""Runs the built programs as a user would: in a scratch game folder, with piped input,
+in a real pseudo-terminal, or under Wine for the Windows build.
+
+The programs come from the environment that CTest sets:
+  PW_PROGRAM   pixelwarde (or pixelwarde.exe)
+  PW_TESTBED   pixelwarde-testbed (or pixelwarde-testbed.exe)
+  PW_WINE      "1" for the Windows build, which then runs under wine with WINEPREFIX
+"""
+
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+import make_game_file  # noqa: E402
+
+PROGRAM = os.environ.get("PW_PROGRAM", "")
+TESTBED = os.environ.get("PW_TESTBED", "")
+UNDER_WINE = os.environ.get("PW_WINE") == "1"
+
+# Every run must end well within this; a hang fails the test instead of blocking CTest.
+TIME_LIMIT = 60 if UNDER_WINE else 15
+
+CRLF = b"\r\n"
+
+
+def lines(*texts):
+    """The console bytes of whole lines."""
+    return b"".join(t.encode("latin-1") + CRLF for t in texts)
+
+
+TITLE = lines("Pixelwarde 1.2", "")
+NOT_FOUND = lines("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?")
+ENTER_PROMPT = lines("(Enter zum Beenden druecken)")
+
+
+def found(name):
+    return lines(name + " gefunden!", "")
+
+
+def command(program):
+    if UNDER_WINE:
+        return ["wine", program]
+    return [program]
+
+
+def environment(extra=None):
+    env = dict(os.environ)
+    if UNDER_WINE:
+        env.setdefault("WINEDEBUG", "-all")
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+        env.pop("DISPLAY", None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+class game_folder:
+    """A scratch folder to run the tool in; removed afterwards."""
+
+    def __enter__(self):
+        self.path = tempfile.mkdtemp(prefix="pixelwarde-e2e-")
+        return self
+
+    def __exit__(self, *exc):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def file(self, name):
+        return os.path.join(self.path, name)
+
+    def write_game(self, name="cstrike.exe", row=1, **options):
+        data = make_game_file.game_file_bytes(row, **options)
+        with open(self.file(name), "wb") as f:
+            f.write(data)
+        return data
+
+    def read(self, name="cstrike.exe"):
+        with open(self.file(name), "rb") as f:
+            return f.read()
+
+
+def run_piped(program, folder, data=b"", env=None, keep_open=False):
+    """Runs with data as standard input. keep_open leaves the input open after data, to
+    show that the run does not wait for more. Returns (exit status, standard output)."""
+    proc = subprocess.Popen(command(program), cwd=folder, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            env=environment(env))
+    try:
+        if keep_open:
+            proc.stdin.write(data)
+            proc.stdin.flush()
+            out = _read_until_exit(proc, TIME_LIMIT)
+            proc.stdin.close()
+        else:
+            out, _ = proc.communicate(data, timeout=TIME_LIMIT)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        raise AssertionError("the program did not end in time")
+    return proc.returncode, out
+
+
+def _read_until_exit(proc, limit):
+    out = b""
+    deadline = time.monotonic() + limit
+    fd = proc.stdout.fileno()
+    while True:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            proc.kill()
+            proc.wait()
+            raise AssertionError("the program did not end in time; output: %r" % out)
+        ready, _, _ = select.select([fd], [], [], left)
+        if ready:
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            out += chunk
+    proc.wait(timeout=TIME_LIMIT)
+    return out
+
+
+class terminal_session:
+    """The program in a real pseudo-terminal: keys are written as a terminal sends them,
+    and everything the program writes is collected."""
+
+    def __init__(self, program, folder, env=None, columns=80, rows=24):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.chdir(folder)
+            os.execve(program, [program], environment(env))
+        import fcntl
+        import struct
+        fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+        self.output = b""
+        self.status = None
+
+    def expect(self, text, limit=TIME_LIMIT):
+        """Waits until the output holds text (bytes)."""
+        deadline = time.monotonic() + limit
+        while text not in self.output:
+            left = deadline - time.monotonic()
+            if left <= 0 or not self._read(left):
+                raise AssertionError("%r not seen; output: %r" % (text, self.output))
+
+    def send(self, data, pause=0.05):
+        os.write(self.fd, data)
+        time.sleep(pause)
+
+    def terminal_echoes(self):
+        return bool(termios.tcgetattr(self.fd)[3] & termios.ECHO)
+
+    def wait(self, limit=TIME_LIMIT):
+        """Collects the rest of the output and the exit status."""
+        deadline = time.monotonic() + limit
+        while self._read(max(0.0, deadline - time.monotonic())):
+            pass
+        while self.status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.status = status
+            elif time.monotonic() > deadline:
+                os.kill(self.pid, signal.SIGKILL)
+                os.waitpid(self.pid, 0)
+                raise AssertionError("the program did not end in time")
+            else:
+                time.sleep(0.01)
+        return self.status
+
+    def signal(self, number):
+        os.kill(self.pid, number)
+
+    def close(self):
+        if self.status is None:
+            try:
+                os.kill(self.pid, signal.SIGKILL)
+                os.waitpid(self.pid, 0)
+            except ProcessLookupError:
+                pass
+        os.close(self.fd)
+
+    def _read(self, limit):
+        ready, _, _ = select.select([self.fd], [], [], limit)
+        if not ready:
+            return False
+        try:
+            chunk = os.read(self.fd, 65536)
+        except OSError:
+            return False
+        if not chunk:
+            return False
+        self.output += chunk
+        return True
+
+
+def exit_code(status):
+    return os.waitstatus_to_exitcode(status)
+
+
+def main():
+    if not PROGRAM or not TESTBED:
+        raise SystemExit("PW_PROGRAM and PW_TESTBED must name the built programs")
+    unittest.main(verbosity=2)
