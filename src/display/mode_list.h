@@ -10,6 +10,10 @@
 // (width << 16) | height in 32-bit arithmetic; 0 marks the end of a listing.
 using packed_mode = std::int32_t;
 
+constexpr packed_mode pack_mode(std::uint32_t width, std::uint32_t height) {
+    return static_cast<packed_mode>((width << 16) | height);
+}
+
 // A source gives the modes it found at a depth in the platform's order, or nothing.
 using mode_source_take = std::optional<std::vector<packed_mode>> (*)(std::int32_t depth);
 
@@ -24,6 +28,8 @@ extern mode_source mode_sources[mode_source_count];
 
 // depth > 0 builds a new list and returns entry 1; depth <= 0 returns the next entry.
 packed_mode list_display_modes(std::int32_t depth);
+// The 1-based position of the entry handed out last; 0 before the first build.
+std::int32_t display_mode_cursor();
 std::int64_t count_display_modes();
 
 // Rows 0 to count, columns 0 to 2; row i holds width in column 1 and height in column 2.

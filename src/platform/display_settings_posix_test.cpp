@@ -1,0 +1,123 @@
+// The kernel's connector mode lists, read from a small copy of the drm class folder.
+#include "display_settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct fixture_file {
+    const char* path;
+    const char* text;
+};
+
+class kernel_modes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/pw-drm-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        root = name;
+        saved_folder = drm_class_folder;
+        drm_class_folder = root.c_str();
+    }
+    void TearDown() override {
+        drm_class_folder = saved_folder;
+        for (auto it = made.rbegin(); it != made.rend(); ++it) {
+            std::remove(it->c_str());
+        }
+        rmdir(root.c_str());
+    }
+
+    void make(const std::vector<fixture_file>& files) {
+        for (const fixture_file& file : files) {
+            const std::string path = root + "/" + file.path;
+            // Folders on the way, each made once.
+            for (std::size_t slash = path.find('/', root.size() + 1); slash != std::string::npos;
+                 slash = path.find('/', slash + 1)) {
+                const std::string folder = path.substr(0, slash);
+                if (mkdir(folder.c_str(), 0700) == 0) {
+                    made.push_back(folder);
+                }
+            }
+            std::FILE* out = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(out, nullptr) << path;
+            std::fputs(file.text, out);
+            std::fclose(out);
+            made.push_back(path);
+        }
+    }
+
+    // Every visited mode as "bits/green WxH", or the outcome when it is not done.
+    static std::string visited() {
+        std::string text;
+        const direct_draw_outcome outcome = enumerate_direct_draw_modes(
+            [](const direct_draw_mode& mode, void* context) {
+                char line[64];
+                std::snprintf(line, sizeof line, "%u/%#x %ux%u;", mode.bit_count,
+                              mode.green_mask, mode.width, mode.height);
+                *static_cast<std::string*>(context) += line;
+            },
+            &text);
+        if (outcome == direct_draw_outcome::failed) {
+            return "failed";
+        }
+        if (outcome == direct_draw_outcome::missing) {
+            return "missing";
+        }
+        return text;
+    }
+
+    std::string root;
+    const char* saved_folder = nullptr;
+    std::vector<std::string> made;
+};
+
+TEST_F(kernel_modes, connected_connectors_give_their_modes_in_order) {
+    make({
+        {"card0/dev", "226:0\n"},
+        {"card0-DP-1/status", "disconnected\n"},
+        {"card0-DP-1/modes", "3840x2160\n"},
+        {"card0-HDMI-A-1/status", "connected\n"},
+        {"card0-HDMI-A-1/modes", "1920x1080\n1280x720\n1920x1080i\n\nbogus\n720x576\n"},
+        {"card0-eDP-1/status", "connected\n"},
+        {"card0-eDP-1/modes", ""},
+        {"card1-VGA-1/status", "connected"},
+        {"card1-VGA-1/modes", "1024x768"},
+        {"version", "drm 1.1.0 20060810\n"},
+    });
+    EXPECT_EQ(visited(),
+              "32/0xff00 1920x1080;32/0xff00 1280x720;32/0xff00 1920x1080;32/0xff00 720x576;"
+              "32/0xff00 1024x768;");
+}
+
+TEST_F(kernel_modes, unreadable_or_absent_lists_give_nothing) {
+    EXPECT_EQ(visited(), "") << "an empty drm folder";
+
+    make({{"card0-HDMI-A-1/status", "connected\n"}});
+    EXPECT_EQ(visited(), "failed") << "a connected connector without a modes file";
+
+    const std::string gone = root + "/absent";
+    drm_class_folder = gone.c_str();
+    EXPECT_EQ(visited(), "missing");
+    drm_class_folder = root.c_str();
+}
+
+TEST(x_server_modes, no_display_gives_no_setting) {
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display != nullptr ? display : "";
+    unsetenv("DISPLAY");
+    display_setting setting;
+    EXPECT_FALSE(read_display_setting(0, setting));
+    EXPECT_FALSE(read_display_setting(1, setting));
+    if (display != nullptr) {
+        setenv("DISPLAY", saved.c_str(), 1);
+    }
+}
+
+}  // namespace
