@@ -61,8 +61,8 @@ inline void store_le32(std::uint8_t* p, std::uint64_t word)
 
 // One step with every constant known at compile time; the caller rotates the names of the
 // four words instead of moving their values.
-#define PW_DIGEST_STEP(f, a, b, c, d, step)                                                    \
-    a += digest_##f(b, c, d) + x[step_word(step)] + step_constant[step];                       \
+#define PW_DIGEST_STEP(f, a, b, c, d, step)                                                        \
+    a += digest_##f(b, c, d) + x[step_word(step)] + step_constant[step];                           \
     a = b + digest_shift(a, step_shift_amount(step))
 
 void digest_transform(std::uint64_t state[4], const std::uint8_t block[64])

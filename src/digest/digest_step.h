@@ -19,9 +19,11 @@ constexpr std::uint64_t digest_f(std::uint64_t x, std::uint64_t y, std::uint64_t
     return z ^ (x & (y ^ z));
 }
 
+// The two terms share no bit, so their sum is their OR; as a sum the term without x can be
+// added ahead of x.
 constexpr std::uint64_t digest_g(std::uint64_t x, std::uint64_t y, std::uint64_t z)
 {
-    return (x & z) | (y & ~z);
+    return (x & z) + (y & ~z);
 }
 
 constexpr std::uint64_t digest_h(std::uint64_t x, std::uint64_t y, std::uint64_t z)
