@@ -75,7 +75,7 @@ TEST(digest, known_answers_split_across_updates)
     };
     for (const known_answer& k : known_answers()) {
         if (k.text.size() <= 1024) {
-            // Every split point, with an empty update at both ends of the split.
+            // Every split point, with an empty update at the split.
             for (std::size_t split = 0; split <= k.text.size(); ++split) {
                 digest_context context;
                 digest_init(context);
