@@ -143,10 +143,10 @@ class terminal_session:
         self.output = b""
         self.status = None
 
-    def expect(self, text, limit=TIME_LIMIT):
-        """Waits until the output holds text (bytes)."""
+    def expect(self, text, limit=TIME_LIMIT, times=1):
+        """Waits until the output holds text (bytes), at least the given number of times."""
         deadline = time.monotonic() + limit
-        while text not in self.output:
+        while self.output.count(text) < times:
             left = deadline - time.monotonic()
             if left <= 0 or not self._read(left):
                 raise AssertionError("%r not seen; output: %r" % (text, self.output))
