@@ -13,7 +13,7 @@ struct console_key {
 };
 
 // PC extended key codes.
-constexpr std::uint8_t key_f1 = 59;   // F1 to F10 are 59 to 68
+constexpr std::uint8_t key_f1 = 59;  // F1 to F10 are 59 to 68
 constexpr std::uint8_t key_home = 71;
 constexpr std::uint8_t key_up = 72;
 constexpr std::uint8_t key_page_up = 73;

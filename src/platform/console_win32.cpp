@@ -26,33 +26,50 @@ DWORD input_length = 0;
 DWORD input_next = 0;
 
 // Interrupt, Break and closing the window end the run at once with status 0.
-BOOL WINAPI on_control(DWORD) {
-    ExitProcess(0);
-}
+BOOL WINAPI on_control(DWORD) { ExitProcess(0); }
 
 // PC extended key code of a key without a character; 0 for keys that give nothing.
 std::uint8_t extended_code(const KEY_EVENT_RECORD& event) {
     switch (event.wVirtualKeyCode) {
-    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL: case VK_NUMLOCK:
-    case VK_SCROLL: case VK_LWIN: case VK_RWIN: case VK_APPS:
-        return 0;
-    case VK_HOME: return key_home;
-    case VK_UP: return key_up;
-    case VK_PRIOR: return key_page_up;
-    case VK_LEFT: return key_left;
-    case VK_RIGHT: return key_right;
-    case VK_END: return key_end;
-    case VK_DOWN: return key_down;
-    case VK_NEXT: return key_page_down;
-    case VK_INSERT: return key_insert;
-    case VK_DELETE: return key_delete;
-    case VK_F11: return key_f11;
-    case VK_F12: return key_f12;
-    default:
-        if (event.wVirtualKeyCode >= VK_F1 && event.wVirtualKeyCode <= VK_F10) {
-            return static_cast<std::uint8_t>(key_f1 + (event.wVirtualKeyCode - VK_F1));
-        }
-        return static_cast<std::uint8_t>(event.wVirtualScanCode);
+        case VK_SHIFT:
+        case VK_CONTROL:
+        case VK_MENU:
+        case VK_CAPITAL:
+        case VK_NUMLOCK:
+        case VK_SCROLL:
+        case VK_LWIN:
+        case VK_RWIN:
+        case VK_APPS:
+            return 0;
+        case VK_HOME:
+            return key_home;
+        case VK_UP:
+            return key_up;
+        case VK_PRIOR:
+            return key_page_up;
+        case VK_LEFT:
+            return key_left;
+        case VK_RIGHT:
+            return key_right;
+        case VK_END:
+            return key_end;
+        case VK_DOWN:
+            return key_down;
+        case VK_NEXT:
+            return key_page_down;
+        case VK_INSERT:
+            return key_insert;
+        case VK_DELETE:
+            return key_delete;
+        case VK_F11:
+            return key_f11;
+        case VK_F12:
+            return key_f12;
+        default:
+            if (event.wVirtualKeyCode >= VK_F1 && event.wVirtualKeyCode <= VK_F10) {
+                return static_cast<std::uint8_t>(key_f1 + (event.wVirtualKeyCode - VK_F1));
+            }
+            return static_cast<std::uint8_t>(event.wVirtualScanCode);
     }
 }
 

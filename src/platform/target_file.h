@@ -13,7 +13,7 @@ struct target_file {
 bool open_for_reading(target_file& file, const char* name);
 // Reading and writing without truncation; reading only where writing is refused.
 bool open_for_update(target_file& file, const char* name);
-void close_target(target_file& file);  // harmless when nothing is open
+void close_target(target_file& file);                  // harmless when nothing is open
 std::uint64_t target_length(const target_file& file);  // 0 when nothing is open
 // Reads count bytes at offset; false when fewer could be read.
 bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes, std::size_t count);

@@ -8,40 +8,38 @@ console_key character(std::uint8_t code) { return {false, code}; }
 console_key extended(std::uint8_t code) { return {true, code}; }
 
 // ESC [ n ~ : the number names the key.
-bool tilde_key(unsigned number, console_key& key) {
-    switch (number) {
-    case 1: case 7: key = extended(key_home); return true;
-    case 2: key = extended(key_insert); return true;
-    case 3: key = extended(key_delete); return true;
-    case 4: case 8: key = extended(key_end); return true;
-    case 5: key = extended(key_page_up); return true;
-    case 6: key = extended(key_page_down); return true;
-    case 11: case 12: case 13: case 14: case 15:
-        key = extended(static_cast<std::uint8_t>(key_f1 + number - 11));
-        return true;
-    case 17: case 18: case 19: case 20: case 21:
-        key = extended(static_cast<std::uint8_t>(key_f1 + 5 + number - 17));
-        return true;
-    case 23: key = extended(key_f11); return true;
-    case 24: key = extended(key_f12); return true;
-    default: return false;
-    }
-}
+struct numbered_key {
+    unsigned number;
+    std::uint8_t code;
+};
+constexpr numbered_key tilde_keys[] = {
+    {1, key_home},      {2, key_insert},  {3, key_delete},  {4, key_end},     {5, key_page_up},
+    {6, key_page_down}, {7, key_home},    {8, key_end},     {11, key_f1},     {12, key_f1 + 1},
+    {13, key_f1 + 2},   {14, key_f1 + 3}, {15, key_f1 + 4}, {17, key_f1 + 5}, {18, key_f1 + 6},
+    {19, key_f1 + 7},   {20, key_f1 + 8}, {21, key_f1 + 9}, {23, key_f11},    {24, key_f12},
+};
 
 // The final letter of ESC [ ... x or ESC O x.
-bool letter_key(std::uint8_t letter, console_key& key) {
-    switch (letter) {
-    case 'A': key = extended(key_up); return true;
-    case 'B': key = extended(key_down); return true;
-    case 'C': key = extended(key_right); return true;
-    case 'D': key = extended(key_left); return true;
-    case 'H': key = extended(key_home); return true;
-    case 'F': key = extended(key_end); return true;
-    case 'P': case 'Q': case 'R': case 'S':
-        key = extended(static_cast<std::uint8_t>(key_f1 + letter - 'P'));
-        return true;
-    default: return false;
+constexpr numbered_key letter_keys[] = {
+    {'A', key_up},  {'B', key_down}, {'C', key_right},  {'D', key_left},   {'H', key_home},
+    {'F', key_end}, {'P', key_f1},   {'Q', key_f1 + 1}, {'R', key_f1 + 2}, {'S', key_f1 + 3},
+};
+
+template <std::size_t n>
+bool find_key(const numbered_key (&table)[n], unsigned number, console_key& key) {
+    for (const numbered_key& k : table) {
+        if (k.number == number) {
+            key = extended(k.code);
+            return true;
+        }
     }
+    return false;
+}
+
+bool tilde_key(unsigned number, console_key& key) { return find_key(tilde_keys, number, key); }
+
+bool letter_key(std::uint8_t letter, console_key& key) {
+    return find_key(letter_keys, letter, key);
 }
 
 // Up to three numeric parameters of a control sequence, separated by semicolons.
@@ -108,9 +106,12 @@ bool control_sequence_key(const terminal_key_decoder& d, console_key& key) {
 
 // Bytes a UTF-8 character starting with lead takes in all; 0 when lead starts none.
 std::size_t utf8_length(std::uint8_t lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
     return 0;
 }
 

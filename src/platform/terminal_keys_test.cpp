@@ -84,12 +84,9 @@ TEST(terminal_keys, waits_only_inside_a_sequence) {
 
 TEST(stream_keys, each_line_end_is_one_enter) {
     const decode_case cases[] = {
-        {"CR", "1\r2", "1\r2"},
-        {"LF", "1\n2", "1\r2"},
-        {"CR LF", "1\r\n2", "1\r2"},
-        {"LF CR is two", "\n\r", "\r\r"},
-        {"CR CR LF", "\r\r\n", "\r\r"},
-        {"no escape decoding", "\x1b[D\x7f", "\x1b[D\b"},
+        {"CR", "1\r2", "1\r2"},         {"LF", "1\n2", "1\r2"},
+        {"CR LF", "1\r\n2", "1\r2"},    {"LF CR is two", "\n\r", "\r\r"},
+        {"CR CR LF", "\r\r\n", "\r\r"}, {"no escape decoding", "\x1b[D\x7f", "\x1b[D\b"},
     };
     for (const decode_case& c : cases) {
         stream_key_decoder decoder;

@@ -67,8 +67,8 @@ std::int64_t choose_mode(const run_state& state, slot_size current) {
         std::string listing;
         for (std::int64_t i = 1; i <= modes.count; ++i) {
             const auto& row = modes.rows[static_cast<std::size_t>(i)];
-            listing += "(" + plain_form(static_cast<std::uint64_t>(i)) + ") " +
-                       plain_form(row[1]) + "x" + plain_form(row[2]) + "\r\n";
+            listing += "(" + plain_form(static_cast<std::uint64_t>(i)) + ") " + plain_form(row[1]) +
+                       "x" + plain_form(row[2]) + "\r\n";
         }
         print_text(listing);
         print_line("(" + plain_form(static_cast<std::uint64_t>(keep)) + ") Slot nicht veraendern");

@@ -56,13 +56,15 @@ bytes game_file(const target_row& row, const size_pair (&slots)[slot_count] = de
         put_le32(data, at + 4, slots[k].height);
     }
     const std::string guard = "pixelwarde-testbed";
-    std::copy(guard.begin(), guard.end(), data.begin() + static_cast<std::ptrdiff_t>(row.guard_offset));
+    std::copy(guard.begin(), guard.end(),
+              data.begin() + static_cast<std::ptrdiff_t>(row.guard_offset));
     return data;
 }
 
 void write_file(const char* name, const bytes& data) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 bytes read_file(const char* name) {
@@ -183,13 +185,13 @@ TEST_F(run_test, hl_exe_is_patched_at_its_own_slot_table) {
 TEST_F(run_test, typed_answers_choose_by_rounded_number) {
     struct answer_case {
         const char* typed;
-        int blocks;               // how often the mode block was shown
-        const char* chosen;       // the confirmation's size, or nullptr for "keep"
+        int blocks;          // how often the mode block was shown
+        const char* chosen;  // the confirmation's size, or nullptr for "keep"
     };
     const answer_case cases[] = {
-        {"2.5\r", 1, "800x600"},       // ties go to the even row
+        {"2.5\r", 1, "800x600"},  // ties go to the even row
         {"3.5\r", 1, "1920x1080"},
-        {"1,5\r", 1, "640x480"},       // the field ends at the comma
+        {"1,5\r", 1, "640x480"},  // the field ends at the comma
         {"  3 \r", 1, "1280x1024"},
         {"\"2,9\"\r", 1, "800x600"},
         {"5\r", 1, nullptr},
@@ -243,7 +245,11 @@ TEST_F(run_test, no_display_mode_offers_only_keeping_the_slot) {
     scripted_modes.clear();
     const bytes before = game_file(game_targets[0]);
     write_file("cstrike.exe", before);
-    const std::string out = run("1" "2\r" "1\r" "\r");
+    const std::string out =
+        run("1"
+            "2\r"
+            "1\r"
+            "\r");
     const std::string block =
         "Zu aendernder Aufloesungsslot:  320x 240\r\n"
         "Welche der verfuegbaren Aufloesungen soll verwendet werden?\r\n"
@@ -255,10 +261,10 @@ TEST_F(run_test, no_display_mode_offers_only_keeping_the_slot) {
 
 TEST_F(run_test, nine_and_ended_input_leave_the_file_alone) {
     const char* cases[] = {
-        "9",     // ends at once, no prompt
-        "",      // input ends at the slot choice
-        "3",     // input ends at the mode choice
-        "31",    // input ends inside the typed answer
+        "9",   // ends at once, no prompt
+        "",    // input ends at the slot choice
+        "3",   // input ends at the mode choice
+        "31",  // input ends inside the typed answer
     };
     for (const char* keys : cases) {
         SCOPED_TRACE(keys);
@@ -297,16 +303,18 @@ TEST_F(dialogue_fixture, write_changes_low_bytes_and_keeps_high_bytes) {
     bytes before = game_file(game_targets[0]);
     const std::uint64_t slot_4 = game_targets[0].slot_table_offset + 24;
     const std::uint8_t slot_bytes[8] = {0x80, 0x02, 0x00, 0x00, 0xE0, 0x01, 0x00, 0x00};
-    std::copy(std::begin(slot_bytes), std::end(slot_bytes), before.begin() + static_cast<std::ptrdiff_t>(slot_4));
+    std::copy(std::begin(slot_bytes), std::end(slot_bytes),
+              before.begin() + static_cast<std::ptrdiff_t>(slot_4));
     const std::uint64_t slot_5 = slot_4 + 8;
     const std::uint8_t high_bytes[8] = {0x20, 0x03, 0xAB, 0xCD, 0x58, 0x02, 0xEF, 0x01};
-    std::copy(std::begin(high_bytes), std::end(high_bytes), before.begin() + static_cast<std::ptrdiff_t>(slot_5));
+    std::copy(std::begin(high_bytes), std::end(high_bytes),
+              before.begin() + static_cast<std::ptrdiff_t>(slot_5));
     write_file("cstrike.exe", before);
 
     run_state state = state_for(true, {{1280, 1024}});
     slot_buffer buffer;
     const slot_size shown = read_slot(state, 5, buffer);
-    EXPECT_EQ(shown.width, 800u);   // only the low 16 bits are shown
+    EXPECT_EQ(shown.width, 800u);  // only the low 16 bits are shown
     EXPECT_EQ(shown.height, 600u);
     ASSERT_TRUE(write_slot(state, 5, buffer, 1920, 1080));
     ASSERT_EQ(read_slot(state, 4, buffer).width, 640u);
@@ -314,8 +322,10 @@ TEST_F(dialogue_fixture, write_changes_low_bytes_and_keeps_high_bytes) {
     close_target(state.target);
 
     const bytes after = read_file("cstrike.exe");
-    const bytes slot_4_after(after.begin() + static_cast<std::ptrdiff_t>(slot_4), after.begin() + static_cast<std::ptrdiff_t>(slot_4) + 8);
-    const bytes slot_5_after(after.begin() + static_cast<std::ptrdiff_t>(slot_5), after.begin() + static_cast<std::ptrdiff_t>(slot_5) + 8);
+    const bytes slot_4_after(after.begin() + static_cast<std::ptrdiff_t>(slot_4),
+                             after.begin() + static_cast<std::ptrdiff_t>(slot_4) + 8);
+    const bytes slot_5_after(after.begin() + static_cast<std::ptrdiff_t>(slot_5),
+                             after.begin() + static_cast<std::ptrdiff_t>(slot_5) + 8);
     EXPECT_EQ(slot_4_after, (bytes{0x00, 0x05, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00}));
     EXPECT_EQ(slot_5_after, (bytes{0x80, 0x07, 0xAB, 0xCD, 0x38, 0x04, 0xEF, 0x01}));
 }
