@@ -82,7 +82,41 @@ bool magnitude_is_large(std::string_view text, bool hex) {
     return magnitude > 0;
 }
 
-// Reads like strtod in the "C" locale, whatever locale the process is in.
+// Length of the digits, point and exponent at the start of text as strtod takes them; 0
+// when there is no digit. An exponent counts only with at least one digit after its sign.
+std::size_t numeral_length(std::string_view text, bool hex) {
+    const auto is_digit = [hex](char c) { return hex ? is_hex_digit(c) : c >= '0' && c <= '9'; };
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    bool digits = false;
+    for (; i < n && is_digit(text[i]); ++i) {
+        digits = true;
+    }
+    if (i < n && text[i] == '.') {
+        for (++i; i < n && is_digit(text[i]); ++i) {
+            digits = true;
+        }
+    }
+    if (!digits) {
+        return 0;
+    }
+    if (i < n && (text[i] | 0x20) == (hex ? 'p' : 'e')) {
+        std::size_t j = i + 1;
+        if (j < n && (text[j] == '+' || text[j] == '-')) {
+            ++j;
+        }
+        if (j < n && text[j] >= '0' && text[j] <= '9') {
+            for (; j < n && text[j] >= '0' && text[j] <= '9'; ++j) {
+            }
+            i = j;
+        }
+    }
+    return i;
+}
+
+// Reads like strtod in the "C" locale, whatever locale the process is in. from_chars does
+// the exact conversion; the extent of the number is found here, because from_chars takes
+// no plus sign and libstdc++ 12 lets a hexadecimal exponent carry two signs.
 double c_locale_number(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
@@ -93,33 +127,32 @@ double c_locale_number(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    // from_chars takes a minus sign of its own; a second sign is no number at all.
-    if (i >= text.size() || text[i] == '-') {
-        return 0.0;
-    }
-    const double zero = negative ? -0.0 : 0.0;
+    text.remove_prefix(i);
 
     bool hex = false;
-    if (text.size() - i >= 2 && text[i] == '0' && (text[i + 1] | 0x20) == 'x') {
-        const std::size_t after = i + 2;
-        const bool digits_follow =
-            after < text.size() &&
-            (is_hex_digit(text[after]) ||
-             (text[after] == '.' && after + 1 < text.size() && is_hex_digit(text[after + 1])));
-        if (!digits_follow) {
-            return zero;  // only the 0 before the x is a number
+    if (text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'x') {
+        hex = numeral_length(text.substr(2), true) > 0;
+        if (hex) {
+            text.remove_prefix(2);
+        }  // otherwise only the 0 before the x is a number
+    }
+    std::size_t length = numeral_length(text, hex);
+    if (length == 0) {
+        // No digits: perhaps inf, infinity or nan; from_chars reads those and their extent.
+        const char first = static_cast<char>(text.empty() ? 0 : text[0] | 0x20);
+        if (first != 'i' && first != 'n') {
+            return 0.0;
         }
-        hex = true;
-        i = after;
+        length = text.size();
     }
 
-    const std::string_view rest = text.substr(i);
     double value = 0.0;
-    const auto result =
-        std::from_chars(rest.data(), rest.data() + rest.size(), value,
-                        hex ? std::chars_format::hex : std::chars_format::general);
+    const auto result = std::from_chars(text.data(), text.data() + length, value,
+                                        hex ? std::chars_format::hex : std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
-        value = magnitude_is_large(rest, hex) ? std::numeric_limits<double>::infinity() : 0.0;
+        value = magnitude_is_large(text.substr(0, length), hex)
+                    ? std::numeric_limits<double>::infinity()
+                    : 0.0;
     } else if (result.ec != std::errc{}) {
         return 0.0;
     }
@@ -158,17 +191,17 @@ double to_number(std::string_view text) {
 
     if (text[0] == '&' && text.size() >= 2) {
         switch (text[1]) {
-        case 'H':
-        case 'h':
-            return ampersand_number(text.substr(2), 16);
-        case 'B':
-        case 'b':
-            return ampersand_number(text.substr(2), 2);
-        case 'O':
-        case 'o':
-            return ampersand_number(text.substr(2), 8);
-        default:
-            return ampersand_number(text.substr(1), 8);
+            case 'H':
+            case 'h':
+                return ampersand_number(text.substr(2), 16);
+            case 'B':
+            case 'b':
+                return ampersand_number(text.substr(2), 2);
+            case 'O':
+            case 'o':
+                return ampersand_number(text.substr(2), 8);
+            default:
+                return ampersand_number(text.substr(1), 8);
         }
     }
 

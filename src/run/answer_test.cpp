@@ -76,6 +76,8 @@ const std::vector<typed_case>& typed_cases() {
         {"0x1.8p1", "0x1.8p1", 3, 3},
         {"0x.8", "0x.8", 0.5, 0},
         {"0x1p", "0x1p", 1, 1},
+        {"0x1p+-4", "0x1p+-4", 1, 1},
+        {"1e-+4", "1e-+4", 1, 1},
         {"0x1d", "0x1d", 30, 30},  // the D is read as E before the digits are
         {"0xg", "0xg", 0, 0},
         {"-0x", "-0x", 0, 0},
@@ -109,8 +111,7 @@ const std::vector<typed_case>& typed_cases() {
         {"-2.5", "-2.5", -2.5, -2},
         {"-0.49999999999999994", "-0.49999999999999994", -0.49999999999999994, 0},
         {"4503599627370495.5", "4503599627370495.5", 4503599627370495.5, 4503599627370496},
-        {"9223372036854774784", "9223372036854774784", 9223372036854774784.0,
-         9223372036854774784},
+        {"9223372036854774784", "9223372036854774784", 9223372036854774784.0, 9223372036854774784},
         {"9223372036854775807", "9223372036854775807", 9223372036854775808.0, no_choice},
         {"-9223372036854775808", "-9223372036854775808", -9223372036854775808.0, no_choice},
         {"-9223372036854774784", "-9223372036854774784", -9223372036854774784.0,
@@ -142,8 +143,8 @@ TEST(typed_answer, field_number_and_choice) { check_typed_cases(); }
 
 // A comma-decimal locale must not change how numbers read: "2.5" stays 2.5.
 TEST(typed_answer, same_in_a_german_locale) {
-    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "German",
-                           "de-DE"};
+    const char* names[] = {"de_DE.UTF-8",         "de_DE.utf8", "de_DE",
+                           "German_Germany.1252", "German",     "de-DE"};
     const char* chosen = nullptr;
     for (const char* name : names) {
         if (std::setlocale(LC_ALL, name) != nullptr) {

@@ -10,74 +10,74 @@ edit_effect edit_line(edited_line& line, const console_key& key) {
     std::size_t& cursor = line.cursor;
     if (key.extended) {
         switch (key.code) {
-        case key_delete:
-            if (cursor == text.size()) {
-                return edit_effect::beep;
-            }
-            text.erase(cursor, 1);
-            return edit_effect::changed;
-        case key_left:
+            case key_delete:
+                if (cursor == text.size()) {
+                    return edit_effect::beep;
+                }
+                text.erase(cursor, 1);
+                return edit_effect::changed;
+            case key_left:
+                if (cursor == 0) {
+                    return edit_effect::ignored;
+                }
+                --cursor;
+                return edit_effect::moved;
+            case key_right:
+                if (cursor == text.size()) {
+                    return edit_effect::ignored;
+                }
+                ++cursor;
+                return edit_effect::moved;
+            case key_home:
+                cursor = 0;
+                return edit_effect::moved;
+            case key_end:
+                cursor = text.size();
+                return edit_effect::moved;
+            case key_up:
+                if (cursor < line.width) {
+                    return edit_effect::ignored;
+                }
+                cursor -= line.width;
+                return edit_effect::moved;
+            case key_down:
+                if (text.size() - cursor < line.width) {
+                    return edit_effect::ignored;
+                }
+                cursor += line.width;
+                return edit_effect::moved;
+            default:
+                return edit_effect::ignored;
+        }
+    }
+    switch (key.code) {
+        case char_enter:
+        case char_line_feed:
+            return edit_effect::finished;
+        case char_backspace:
             if (cursor == 0) {
                 return edit_effect::ignored;
             }
             --cursor;
-            return edit_effect::moved;
-        case key_right:
-            if (cursor == text.size()) {
-                return edit_effect::ignored;
-            }
-            ++cursor;
-            return edit_effect::moved;
-        case key_home:
+            text.erase(cursor, 1);
+            return edit_effect::changed;
+        case char_tab: {
+            const std::size_t blanks = 8 - cursor % 8;
+            text.insert(cursor, blanks, ' ');
+            cursor += blanks;
+            return edit_effect::changed;
+        }
+        case char_escape:
+            text.clear();
             cursor = 0;
-            return edit_effect::moved;
-        case key_end:
-            cursor = text.size();
-            return edit_effect::moved;
-        case key_up:
-            if (cursor < line.width) {
-                return edit_effect::ignored;
-            }
-            cursor -= line.width;
-            return edit_effect::moved;
-        case key_down:
-            if (text.size() - cursor < line.width) {
-                return edit_effect::ignored;
-            }
-            cursor += line.width;
-            return edit_effect::moved;
+            return edit_effect::changed;
         default:
-            return edit_effect::ignored;
-        }
-    }
-    switch (key.code) {
-    case char_enter:
-    case char_line_feed:
-        return edit_effect::finished;
-    case char_backspace:
-        if (cursor == 0) {
-            return edit_effect::ignored;
-        }
-        --cursor;
-        text.erase(cursor, 1);
-        return edit_effect::changed;
-    case char_tab: {
-        const std::size_t blanks = 8 - cursor % 8;
-        text.insert(cursor, blanks, ' ');
-        cursor += blanks;
-        return edit_effect::changed;
-    }
-    case char_escape:
-        text.clear();
-        cursor = 0;
-        return edit_effect::changed;
-    default:
-        if (key.code < 32) {
-            return edit_effect::ignored;
-        }
-        text.insert(cursor, 1, static_cast<char>(key.code));
-        ++cursor;
-        return edit_effect::changed;
+            if (key.code < 32) {
+                return edit_effect::ignored;
+            }
+            text.insert(cursor, 1, static_cast<char>(key.code));
+            ++cursor;
+            return edit_effect::changed;
     }
 }
 
@@ -110,8 +110,8 @@ bool read_answer(std::string& field) {
             if (drawn) {
                 line_display_show(line.text, line.cursor);
             } else if (effect == edit_effect::changed && line.cursor > cursor_before) {
-                console_write(std::string_view(line.text).substr(
-                    cursor_before, line.cursor - cursor_before));
+                console_write(
+                    std::string_view(line.text).substr(cursor_before, line.cursor - cursor_before));
             }
         }
     }

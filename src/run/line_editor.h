@@ -8,9 +8,9 @@
 #include "console.h"
 
 struct edited_line {
-    std::string text;         // single bytes, codes 32 to 255
-    std::size_t cursor = 0;   // 0 to text.size()
-    std::size_t width = 80;   // console columns, the step of Up and Down
+    std::string text;        // single bytes, codes 32 to 255
+    std::size_t cursor = 0;  // 0 to text.size()
+    std::size_t width = 80;  // console columns, the step of Up and Down
 };
 
 enum class edit_effect {

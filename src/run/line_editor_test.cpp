@@ -36,19 +36,19 @@ struct editing_case {
 TEST(line_editor, key_sequences) {
     const std::string long_line(10000, 'x');
     const editing_case cases[] = {
-        {"insert in the middle", 80, typed("13") + pressed(key_left, 2) + typed("2"), "213", 1,
-         0, false},
+        {"insert in the middle", 80, typed("13") + pressed(key_left, 2) + typed("2"), "213", 1, 0,
+         false},
         {"insert before the last", 80, typed("13") + pressed(key_left) + typed("2"), "123", 2, 0,
          false},
         {"backspace", 80, typed("abc") + pressed(key_left) + typed("\b"), "ac", 1, 0, false},
-        {"backspace at the start", 80, typed("ab") + pressed(key_home) + typed("\b\b"), "ab", 0,
-         0, false},
-        {"del under the cursor", 80, typed("abc") + pressed(key_home) + pressed(key_delete),
-         "bc", 0, 0, false},
+        {"backspace at the start", 80, typed("ab") + pressed(key_home) + typed("\b\b"), "ab", 0, 0,
+         false},
+        {"del under the cursor", 80, typed("abc") + pressed(key_home) + pressed(key_delete), "bc",
+         0, 0, false},
         {"del at the end beeps", 80, typed("ab") + pressed(key_delete, 2), "ab", 2, 2, false},
-        {"home and end", 80, typed("bc") + pressed(key_home) + typed("a") + pressed(key_end) +
-                                 typed("d"),
-         "abcd", 4, 0, false},
+        {"home and end", 80,
+         typed("bc") + pressed(key_home) + typed("a") + pressed(key_end) + typed("d"), "abcd", 4, 0,
+         false},
         {"left and right stop at the ends", 80,
          typed("ab") + pressed(key_right) + pressed(key_left, 3) + typed("<") +
              pressed(key_right, 5) + typed(">"),
@@ -56,16 +56,15 @@ TEST(line_editor, key_sequences) {
         {"tab at the start", 80, typed("\t"), "        ", 8, 0, false},
         {"tab to the next multiple of 8", 80, typed("abc\tx"), "abc     x", 9, 0, false},
         {"tab on a multiple of 8", 80, typed("abcdefgh\t"), "abcdefgh        ", 16, 0, false},
-        {"tab in the middle", 80, typed("ab") + pressed(key_left) + typed("\t"), "a       b", 8,
-         0, false},
-        {"esc erases the line", 80, typed("abc") + pressed(key_left) + typed("\x1b" "9"), "9", 1,
-         0, false},
+        {"tab in the middle", 80, typed("ab") + pressed(key_left) + typed("\t"), "a       b", 8, 0,
+         false},
+        {"esc erases the line", 80, typed("abc") + pressed(key_left) + typed("\x1b") + typed("9"),
+         "9", 1, 0, false},
         {"enter ends and is not stored", 80, typed("12\r34"), "12", 2, 0, true},
         {"ctrl+enter ends", 80, typed("7\n8"), "7", 1, 0, true},
         {"latin-1 characters are inserted", 80, typed("\xe4\xff"), "\xe4\xff", 2, 0, false},
         {"other keys are ignored", 80,
-         typed("1\x01\x1f") + pressed(59) + pressed(key_insert) + pressed(key_page_up) +
-             typed("2"),
+         typed("1\x01\x1f") + pressed(59) + pressed(key_insert) + pressed(key_page_up) + typed("2"),
          "12", 2, 0, false},
         {"up and down by the width", 4,
          typed("abcdefghij") + pressed(key_up) + pressed(key_up) + pressed(key_up) + typed("X") +
@@ -76,10 +75,9 @@ TEST(line_editor, key_sequences) {
              pressed(key_down) + typed("Z"),
          "abcdeZf", 6, 0, false},
         {"a line of 10000 characters", 80,
-         typed(long_line) + pressed(key_home) + pressed(key_down) + typed("y") +
-             pressed(key_end) + pressed(key_up) + typed("z"),
-         long_line.substr(0, 80) + "y" + long_line.substr(80, 9840) + "z" +
-             long_line.substr(9920),
+         typed(long_line) + pressed(key_home) + pressed(key_down) + typed("y") + pressed(key_end) +
+             pressed(key_up) + typed("z"),
+         long_line.substr(0, 80) + "y" + long_line.substr(80, 9840) + "z" + long_line.substr(9920),
          9922, 0, false},
     };
     for (const editing_case& c : cases) {
