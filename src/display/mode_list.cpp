@@ -1,5 +1,7 @@
 #include "mode_list.h"
 
+#include "mode_sources.h"
+
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -29,6 +31,7 @@ packed_mode build_display_mode_list(std::int32_t depth) {
     the_list = display_mode_list{};
 
     std::vector<packed_mode> merged;
+    begin_mode_gathering();
     for (const mode_source& source : mode_sources) {
         if (source.take == nullptr) {
             continue;
@@ -38,6 +41,7 @@ packed_mode build_display_mode_list(std::int32_t depth) {
             merged.insert(merged.end(), found->begin(), found->end());
         }
     }
+    end_mode_gathering();
 
     // The sort key tells every two distinct packed values apart, so dropping repeats after
     // sorting leaves the same list as skipping them while merging, without a quadratic search.

@@ -94,15 +94,13 @@ TEST_F(mode_list, merges_without_repeats_and_sorts_by_width_then_height) {
     const case_ cases[] = {
         {"one source, reversed",
          std::vector{m1920x1080, m1366x768, m1280x1024, m1280x720, m1024x768, m800x600},
-         std::nullopt,
-         std::nullopt},
+         std::nullopt, std::nullopt},
         {"spread over all three with repeats, refresh rates and depths",
          std::vector{m1366x768, m1280x1024, m1366x768},
          std::vector{m1920x1080, m1280x720, m1920x1080, m1920x1080, m800x600},
          std::vector{m1024x768, m1280x1024, m800x600, m1920x1080}},
         {"first two sources empty or absent", std::nullopt, std::vector<packed_mode>{},
-         std::vector{m1280x1024, m800x600, m1920x1080, m1024x768, m1366x768, m1280x720,
-                     m1280x720}},
+         std::vector{m1280x1024, m800x600, m1920x1080, m1024x768, m1366x768, m1280x720, m1280x720}},
     };
     for (const case_& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,8 +120,7 @@ TEST_F(mode_list, sort_keys_are_signed_width_and_unsigned_height) {
     const packed_mode wide = pack_mode(40000, 1);
     const packed_mode tall = pack_mode(1280, 65535);
     const packed_mode half = pack_mode(1280, 32768);
-    answer_always(std::vector{tall, m1280x1024, wide, half, m800x600}, std::nullopt,
-                  std::nullopt);
+    answer_always(std::vector{tall, m1280x1024, wide, half, m800x600}, std::nullopt, std::nullopt);
     EXPECT_EQ(list_display_modes(32), wide);
     EXPECT_EQ(list_display_modes(0), m800x600);
     EXPECT_EQ(list_display_modes(0), m1280x1024);
@@ -195,12 +192,18 @@ TEST_F(mode_list, take_builds_a_table_from_the_count_and_the_fill_pass) {
         const char* table;
     };
     const case_ cases[] = {
-        {"same list twice", {m1024x768, m800x600}, {m800x600, m1024x768},
+        {"same list twice",
+         {m1024x768, m800x600},
+         {m800x600, m1024x768},
          "2: 0/0x0 0/800x600 0/1024x768"},
         {"no mode at all", {}, {}, "0: 0/0x0"},
-        {"fill pass finds fewer", {m800x600, m1024x768, m1920x1080}, {m1366x768},
+        {"fill pass finds fewer",
+         {m800x600, m1024x768, m1920x1080},
+         {m1366x768},
          "3: 0/0x0 0/1366x768 0/0x0 0/0x0"},
-        {"fill pass finds more", {m800x600, m1024x768}, {m1920x1080, m1280x720, m800x600},
+        {"fill pass finds more",
+         {m800x600, m1024x768},
+         {m1920x1080, m1280x720, m800x600},
          "2: 0/0x0 0/800x600 0/1280x720"},
     };
     for (const case_& c : cases) {

@@ -33,26 +33,60 @@ void take_direct_draw_mode(const direct_draw_mode& mode, void* context) {
 // when it has no partner.
 std::int64_t gdi_partner_depth(std::int32_t depth) {
     switch (depth) {
-    case 15:
-        return 16;
-    case 16:
-        return 15;
-    case 24:
-        return 32;
-    case 32:
-        return 24;
-    default:
-        return depth;
+        case 15:
+            return 16;
+        case 16:
+            return 15;
+        case 24:
+            return 32;
+        case 32:
+            return 24;
+        default:
+            return depth;
+    }
+}
+
+// One build's reading of the display settings, shared by GDI and OpenGL: on Linux each reading
+// is a round of X server requests, worth doing once.
+struct shared_settings_reading {
+    bool held = false;
+    bool taken = false;
+    std::vector<display_setting> records;
+};
+
+shared_settings_reading shared_reading;
+
+// Every setting in the platform's order. Out of memory: what was read so far is still a fair
+// answer.
+void read_display_settings(std::vector<display_setting>& records) {
+    records.clear();
+    display_setting setting;
+    for (std::uint32_t index = 0; display_settings_service(index, setting); ++index) {
+        try {
+            records.push_back(setting);
+        } catch (const std::bad_alloc&) {
+            break;
+        }
     }
 }
 
 std::vector<packed_mode> display_settings_at(std::int64_t depth, std::int64_t partner) {
+    std::vector<display_setting> own_reading;
+    const std::vector<display_setting>* records = &own_reading;
+    if (shared_reading.held) {
+        if (!shared_reading.taken) {
+            read_display_settings(shared_reading.records);
+            shared_reading.taken = true;
+        }
+        records = &shared_reading.records;
+    } else {
+        read_display_settings(own_reading);
+    }
+
     std::vector<packed_mode> modes;
-    display_setting setting;
-    for (std::uint32_t index = 0; display_settings_service(index, setting); ++index) {
+    for (const display_setting& setting : *records) {
         const std::int64_t bits = setting.bits_per_pixel;
         if (bits == depth || bits == partner) {
-            // Out of memory: what was gathered so far is still a fair answer.
             try {
                 modes.push_back(pack_mode(setting.width, setting.height));
             } catch (const std::bad_alloc&) {
@@ -64,6 +98,14 @@ std::vector<packed_mode> display_settings_at(std::int64_t depth, std::int64_t pa
 }
 
 }  // namespace
+
+void begin_mode_gathering() {
+    shared_reading.held = true;
+    shared_reading.taken = false;
+    shared_reading.records.clear();
+}
+
+void end_mode_gathering() { shared_reading = shared_settings_reading{}; }
 
 std::optional<std::vector<packed_mode>> direct_x_modes(std::int32_t depth) {
     direct_x_gathering gathering{depth, {}};

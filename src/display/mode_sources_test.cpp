@@ -10,8 +10,12 @@ namespace {
 std::vector<display_setting> settings_records;
 std::vector<direct_draw_mode> direct_draw_records;
 direct_draw_outcome direct_draw_answer = direct_draw_outcome::done;
+int settings_readings = 0;  // enumerations begun at index 0
 
 bool scripted_settings(std::uint32_t index, display_setting& setting) {
+    if (index == 0) {
+        ++settings_readings;
+    }
     if (index >= settings_records.size()) {
         return false;
     }
@@ -39,6 +43,7 @@ protected:
         settings_records.clear();
         direct_draw_records.clear();
         direct_draw_answer = direct_draw_outcome::done;
+        settings_readings = 0;
     }
     void TearDown() override {
         display_settings_service = saved_settings;
@@ -79,8 +84,8 @@ std::string text_of(const mode_table& table) {
 
 TEST_F(mode_source_rules, display_settings_by_depth) {
     // One size per depth, a repeat at another refresh rate, and a size offered only at 24 bits.
-    settings_records = {{32, 1920, 1080}, {8, 640, 480},   {15, 800, 600},  {16, 1024, 768},
-                        {24, 1280, 1024}, {32, 1920, 1080}, {4, 320, 200}, {32, 1600, 900}};
+    settings_records = {{32, 1920, 1080}, {8, 640, 480},    {15, 800, 600}, {16, 1024, 768},
+                        {24, 1280, 1024}, {32, 1920, 1080}, {4, 320, 200},  {32, 1600, 900}};
     struct case_ {
         std::int32_t depth;
         const char* gdi;
@@ -114,7 +119,7 @@ TEST_F(mode_source_rules, direct_draw_by_depth_and_green_mask) {
         const char* modes;
     };
     const case_ cases[] = {
-        {32, "1920x1080 1920x1080"}, {24, "1280x1024"}, {16, "1024x768"},
+        {32, "1920x1080 1920x1080"},      {24, "1280x1024"}, {16, "1024x768"},
         {15, "800x600 1280x720 640x480"}, {8, "320x240"},
     };
     for (const case_& c : cases) {
@@ -133,10 +138,10 @@ TEST_F(mode_source_rules, direct_draw_failure_drops_its_modes) {
 }
 
 TEST_F(mode_source_rules, list_at_32_joins_direct_draw_and_display_settings) {
-    settings_records = {{32, 1920, 1080}, {32, 1920, 1080}, {24, 1280, 1024},
-                        {16, 800, 600},   {32, 1024, 768}};
-    direct_draw_records = {{32, 0xFF00, 2560, 1440}, {32, 0xFF00, 1024, 768},
-                           {16, 0x7E0, 640, 480}};
+    settings_records = {
+        {32, 1920, 1080}, {32, 1920, 1080}, {24, 1280, 1024}, {16, 800, 600}, {32, 1024, 768}};
+    direct_draw_records = {
+        {32, 0xFF00, 2560, 1440}, {32, 0xFF00, 1024, 768}, {16, 0x7E0, 640, 480}};
     struct case_ {
         direct_draw_outcome direct_draw;
         const char* modes;
@@ -149,8 +154,10 @@ TEST_F(mode_source_rules, list_at_32_joins_direct_draw_and_display_settings) {
     for (const case_& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.direct_draw));
         direct_draw_answer = c.direct_draw;
+        settings_readings = 0;
         const mode_table table = take_display_mode_list();
         EXPECT_EQ(text_of(table), c.modes);
+        EXPECT_EQ(settings_readings, 2) << "GDI and OpenGL share one reading per build";
     }
 }
 

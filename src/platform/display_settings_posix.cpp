@@ -53,8 +53,7 @@ bool look_up_all(void* x11, void* xrandr, x_functions& x) {
            look_up(x11, "XDefaultDepth", x.default_depth) &&
            look_up(x11, "XRootWindow", x.root_window) &&
            look_up(x11, "XListPixmapFormats", x.list_pixmap_formats) &&
-           look_up(x11, "XFree", x.free) &&
-           look_up(x11, "XSetErrorHandler", x.set_error_handler) &&
+           look_up(x11, "XFree", x.free) && look_up(x11, "XSetErrorHandler", x.set_error_handler) &&
            look_up(xrandr, "XRRGetScreenResourcesCurrent", x.get_screen_resources_current) &&
            look_up(xrandr, "XRRFreeScreenResources", x.free_screen_resources) &&
            look_up(xrandr, "XRRGetOutputInfo", x.get_output_info) &&
@@ -109,7 +108,8 @@ void read_screen_modes(const x_functions& x, std::vector<display_setting>& setti
     }
     const auto previous_handler = x.set_error_handler(ignore_x_error);
     const int screen = x.default_screen(display);
-    const std::uint32_t bits = bits_per_pixel_of_depth(x, display, x.default_depth(display, screen));
+    const std::uint32_t bits =
+        bits_per_pixel_of_depth(x, display, x.default_depth(display, screen));
     // The current resources: asking for fresh ones makes the server probe the hardware.
     XRRScreenResources* resources =
         x.get_screen_resources_current(display, x.root_window(display, screen));
@@ -128,8 +128,11 @@ void read_x_server_modes(std::vector<display_setting>& settings) {
     if (display_name == nullptr || display_name[0] == '\0') {
         return;  // no X server to ask; spares loading the libraries
     }
-    void* x11 = dlopen(x11_library_name, RTLD_NOW | RTLD_LOCAL);
-    void* xrandr = x11 != nullptr ? dlopen(xrandr_library_name, RTLD_NOW | RTLD_LOCAL) : nullptr;
+    // Loading the libraries costs several times the whole query, and every build asks again:
+    // once loaded they stay mapped (RTLD_NODELETE), so the next dlopen is only a count.
+    constexpr int load_flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+    void* x11 = dlopen(x11_library_name, load_flags);
+    void* xrandr = x11 != nullptr ? dlopen(xrandr_library_name, load_flags) : nullptr;
     x_functions x{};
     if (xrandr != nullptr && look_up_all(x11, xrandr, x)) {
         read_screen_modes(x, settings);

@@ -59,8 +59,8 @@ protected:
         const direct_draw_outcome outcome = enumerate_direct_draw_modes(
             [](const direct_draw_mode& mode, void* context) {
                 char line[64];
-                std::snprintf(line, sizeof line, "%u/%#x %ux%u;", mode.bit_count,
-                              mode.green_mask, mode.width, mode.height);
+                std::snprintf(line, sizeof line, "%u/%#x %ux%u;", mode.bit_count, mode.green_mask,
+                              mode.width, mode.height);
                 *static_cast<std::string*>(context) += line;
             },
             &text);

@@ -42,8 +42,8 @@ direct_draw_outcome enumerate_with(direct_draw_create_function create, direct_dr
         return direct_draw_outcome::missing;
     }
     enumeration_context target{visit, context};
-    const HRESULT listed =
-        second->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &target, take_surface_description);
+    const HRESULT listed = second->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &target,
+                                                    take_surface_description);
     second->Release();
     return listed == DD_OK ? direct_draw_outcome::done : direct_draw_outcome::failed;
 }

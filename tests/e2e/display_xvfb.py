@@ -31,8 +31,11 @@ class xvfb:
         read_end, write_end = os.pipe()
         try:
             self.process = subprocess.Popen(
+                # -noreset: a bare Xvfb resets whenever its last client leaves, which takes
+                # tens of milliseconds and refuses connections meanwhile; a desktop's server,
+                # never without clients, does not.
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
-                 "-nolisten", "tcp"],
+                 "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 preexec_fn=_end_with_parent)
             os.close(write_end)
