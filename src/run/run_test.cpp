@@ -234,10 +234,12 @@ TEST_F(run_test, advice_depends_on_exact_four_to_three) {
         scripted_modes = {pack_mode(c.mode.width, c.mode.height)};
         write_file("cstrike.exe", game_file(game_targets[0]));
         const std::string out = run("11\r\r");
-        const std::string confirmation = "Sie haben die Aufloesung " +
-                                         std::to_string(c.mode.width) + "x" +
-                                         std::to_string(c.mode.height) + " gewaehlt.\r\n\r\n";
-        EXPECT_NE(out.find(confirmation + *c.advice + enter_prompt), std::string::npos) << out;
+        std::string expected = "Sie haben die Aufloesung ";
+        expected += std::to_string(c.mode.width) + "x" + std::to_string(c.mode.height);
+        expected += " gewaehlt.\r\n\r\n";
+        expected += *c.advice;
+        expected += enter_prompt;
+        EXPECT_NE(out.find(expected), std::string::npos) << out;
     }
 }
 
@@ -337,7 +339,7 @@ TEST_F(dialogue_fixture, refused_write_is_reported_and_changes_nothing) {
     console_script_start(script_keys("31\r\r"));
     run_dialogue(state);
     end_run(state);
-    const std::string out = console_script_output();
+    const std::string& out = console_script_output();
     EXPECT_NE(out.find("Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n"
                        "Fehler: Die Datei konnte nicht geschrieben werden. Der Slot wurde nicht "
                        "veraendert!\r\n" +
@@ -356,7 +358,7 @@ TEST_F(dialogue_fixture, a_zero_row_from_a_shorter_second_gathering_is_not_writt
     console_script_start(script_keys("12\r4\r\r"));
     run_dialogue(state);
     end_run(state);
-    const std::string out = console_script_output();
+    const std::string& out = console_script_output();
     EXPECT_NE(out.find("(2) 0x0\r\n"), std::string::npos);
     EXPECT_NE(out.find("2\r\nZu aendernder Aufloesungsslot:"), std::string::npos);
     EXPECT_NE(out.find("Slot wird nicht veraendert!"), std::string::npos);
