@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <utility>
 
@@ -12,14 +13,14 @@ using mode_sequence = std::optional<std::vector<packed_mode>>;
 // What each scripted source answers, build by build: answers[source][build], the last one
 // repeated once the script runs out.
 struct source_script {
-    std::vector<mode_sequence> answers[mode_source_count];
-    int calls[mode_source_count] = {};
-    std::int32_t depths_seen[mode_source_count] = {};
+    std::array<std::vector<mode_sequence>, mode_source_count> answers;
+    std::array<int, mode_source_count> calls{};
+    std::array<std::int32_t, mode_source_count> depths_seen{};
 };
 
 source_script script;
 
-template <int source>
+template <std::size_t source>
 mode_sequence scripted_source(std::int32_t depth) {
     script.depths_seen[source] = depth;
     const std::vector<mode_sequence>& answers = script.answers[source];
@@ -164,7 +165,7 @@ TEST_F(mode_list, every_build_asks_all_three_sources_at_the_depth) {
     list_display_modes(24);
     list_display_modes(0);
     list_display_modes(16);
-    for (int source = 0; source < mode_source_count; ++source) {
+    for (std::size_t source = 0; source < mode_source_count; ++source) {
         EXPECT_EQ(script.calls[source], 2) << mode_sources[source].name;
         EXPECT_EQ(script.depths_seen[source], 16) << mode_sources[source].name;
     }
