@@ -39,6 +39,11 @@ void make_room_for(std::size_t index) {
     fill.Attributes = GetConsoleScreenBufferInfo(output, &info) != 0 ? info.wAttributes : 7;
     const COORD destination{0, static_cast<SHORT>(-std::min<std::ptrdiff_t>(excess, rows))};
     ScrollConsoleScreenBufferA(output, &all, nullptr, destination, &fill);
+    // Wine leaves part of the freed rows as they were; blank them outright.
+    const std::ptrdiff_t freed = std::min<std::ptrdiff_t>(excess, rows);
+    DWORD written = 0;
+    FillConsoleOutputCharacterA(output, ' ', static_cast<DWORD>(freed * columns),
+                                COORD{0, static_cast<SHORT>(rows - freed)}, &written);
     start_y -= excess;
 }
 

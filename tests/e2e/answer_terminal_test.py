@@ -81,6 +81,18 @@ class probe_pane:
                 raise AssertionError("waited in vain for %s; screen: %r" % (what, self.screen()))
             time.sleep(0.05)
 
+    def shows(self, first_row, rows, cursor=None):
+        """Waits until the screen shows rows from first_row on, and the cursor at cursor;
+        gives what it shows then."""
+        def seen():
+            return (self.screen()[first_row:first_row + len(rows)],
+                    self.cursor() if cursor is not None else None)
+
+        deadline = time.monotonic() + TIME_LIMIT / 4
+        while seen() != (rows, cursor) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return seen()
+
     def report(self):
         """Ends the line with Enter and gives the probe's report line."""
         self.send(b"\r", pause=0)
@@ -114,18 +126,20 @@ class typed_answers(unittest.TestCase):
         self.addCleanup(pane.close)
         return pane
 
+    def assertShows(self, pane, first_row, rows, cursor):
+        self.assertEqual(pane.shows(first_row, rows, cursor), (rows, cursor))
+
     def test_edited_number(self):
         pane = self.pane()
         pane.send(b"13" + LEFT + LEFT + b"2")
-        self.assertEqual(pane.screen()[1], "213")
-        self.assertEqual(pane.cursor(), (1, 1))
+        self.assertShows(pane, 1, ["213"], (1, 1))
         self.assertEqual(pane.report(), report("213", 213, 213))
 
     def test_editing_keys(self):
-        # (what, bytes typed, field)
         # A Windows console hands characters over in its input code page; Wine's is an OEM
         # page (437 or 850), in which a-umlaut is 84. The Linux line holds Latin-1.
         a_umlaut = "<84>" if UNDER_WINE else "<e4>"
+        # (what, bytes typed, field)
         cases = [
             ("Home as ESC [ H, End as ESC [ F", b"23" + HOME + b"1" + END + b"4", "1234"),
             ("Home as ESC O H, End as ESC O F", b"23\x1bOH1\x1bOF4", "1234"),
@@ -151,47 +165,54 @@ class typed_answers(unittest.TestCase):
 
     def test_escape_alone_erases_the_line(self):
         pane = self.pane()
-        pane.send(b"12", pause=0.3)
+        pane.send(b"12")
+        self.assertShows(pane, 1, ["12"], (2, 1))
         # Wine's console waits for what follows a lone Esc byte; a second one makes it an
         # Esc key. Here the short wait alone must tell the Esc key from a sequence.
-        pane.send(ESC + ESC if UNDER_WINE else ESC, pause=0.5)
-        self.assertEqual(pane.screen()[1], "")
+        pane.send(ESC + ESC if UNDER_WINE else ESC)
+        self.assertShows(pane, 1, [""], (0, 1))
         pane.send(b"3")
         self.assertEqual(pane.report(), report("3", 3, 3))
 
     def test_latin_1_is_shown_as_typed(self):
         pane = self.pane()
         pane.send("\u00fc\u00df".encode("utf-8"))
-        self.assertEqual(pane.screen()[1], "\u00fc\u00df")
-        self.assertEqual(pane.cursor(), (2, 1))
+        self.assertShows(pane, 1, ["\u00fc\u00df"], (2, 1))
 
     def test_long_line_wraps_and_up_down_move_by_the_width(self):
         pane = self.pane(columns=10)
         pane.send(b"abcdefghijklmnopqrstuvwxy")
-        self.assertEqual(pane.screen()[1:5], ["abcdefghij", "klmnopqrst", "uvwxy", ""])
-        self.assertEqual(pane.cursor(), (5, 3))
+        self.assertShows(pane, 1, ["abcdefghij", "klmnopqrst", "uvwxy", ""], (5, 3))
         pane.send(UP + b"#")
-        self.assertEqual(pane.screen()[1:5], ["abcdefghij", "klmno#pqrs", "tuvwxy", ""])
-        self.assertEqual(pane.cursor(), (6, 2))
+        self.assertShows(pane, 1, ["abcdefghij", "klmno#pqrs", "tuvwxy", ""], (6, 2))
         pane.send(UP + UP + b"*")
-        self.assertEqual(pane.screen()[1:4], ["abcdef*ghi", "jklmno#pqr", "stuvwxy"])
-        self.assertEqual(pane.cursor(), (7, 1))
+        self.assertShows(pane, 1, ["abcdef*ghi", "jklmno#pqr", "stuvwxy"], (7, 1))
         pane.send(DOWN + DOWN + DOWN + b"!")
-        self.assertEqual(pane.screen()[1:5], ["abcdef*ghi", "jklmno#pqr", "stuvwxy!", ""])
+        self.assertShows(pane, 1, ["abcdef*ghi", "jklmno#pqr", "stuvwxy!", ""], (8, 3))
         self.assertEqual(pane.report(), report("abcdef*ghijklmno#pqrstuvwxy!", 0, 0))
 
     def test_full_rows_and_shrinking_line(self):
         pane = self.pane(columns=10)
         pane.send(b"12345678901234567890")
-        self.assertEqual(pane.screen()[1:4], ["1234567890", "1234567890", ""])
-        self.assertEqual(pane.cursor(), (0, 3))
+        self.assertShows(pane, 1, ["1234567890", "1234567890", ""], (0, 3))
         pane.send(b"\x7f")
-        self.assertEqual(pane.screen()[1:4], ["1234567890", "123456789", ""])
-        self.assertEqual(pane.cursor(), (9, 2))
+        self.assertShows(pane, 1, ["1234567890", "123456789", ""], (9, 2))
         pane.send(HOME + DELETE * 12)
-        self.assertEqual(pane.screen()[1:4], ["3456789", "", ""])
-        self.assertEqual(pane.cursor(), (0, 1))
+        self.assertShows(pane, 1, ["3456789", "", ""], (0, 1))
         self.assertEqual(pane.report(), report("3456789", 3456789, 3456789))
+
+    def test_line_taller_than_the_screen_scrolls(self):
+        pane = self.pane(columns=10, rows=6)
+        text = b"abcdefghijklmnopqrstuvwxyz" * 3
+        pane.send(text[:55])
+        self.assertShows(pane, 0, ["abcdefghij", "klmnopqrst", "uvwxyzabcd", "efghijklmn",
+                                   "opqrstuvwx", "yzabc"], (5, 5))
+        pane.send(HOME + b"X")
+        self.assertShows(pane, 0, ["Xabcdefghi", "jklmnopqrs", "tuvwxyzabc", "defghijklm",
+                                   "nopqrstuvw", "xyzabc"], (1, 0))
+        pane.send(END + b"\x7f" * 10)
+        self.assertShows(pane, 4, ["nopqrs", ""], (6, 4))
+        self.assertEqual(pane.report(), report("X" + text[:45].decode(), 0, 0))
 
     @unittest.skipIf(UNDER_WINE, "Wine's Beep makes no sound a terminal can see")
     def test_del_at_the_end_rings_the_bell(self):
