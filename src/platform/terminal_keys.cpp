@@ -153,7 +153,8 @@ bool terminal_keys_feed(terminal_key_decoder& d, std::uint8_t byte, console_key&
             return false;  // beyond U+00FF: not a single byte
         }
         const unsigned code = ((d.pending[0] & 0x1Fu) << 6) | (d.pending[1] & 0x3Fu);
-        if (code < 0xA0) {
+        // Only U+00A0 to U+00FF have a Latin-1 byte; cut to 8 bits, U+010D would be Enter.
+        if (code < 0xA0 || code > 0xFF) {
             return false;
         }
         key = character(static_cast<std::uint8_t>(code));

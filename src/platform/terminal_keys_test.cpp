@@ -61,6 +61,8 @@ TEST(terminal_keys, sequences_become_pc_key_codes) {
         {"Alt+x dropped", "\x1bx1", "1"},
         {"Latin-1 from UTF-8", "\xc3\xa4\xc2\xa0", "\xe4\xa0"},
         {"below U+00A0 and beyond U+00FF ignored", "\xc2\x85\xe2\x82\xac\xf0\x9f\x98\x80z", "z"},
+        // U+010D, U+0434 and U+050A end in the bytes of Enter, "4" and Ctrl+Enter.
+        {"two-byte characters beyond U+00FF ignored", "\xc4\x8d\xd0\xb4\xd4\x8az", "z"},
         {"broken UTF-8 dropped, next byte kept", "\xc3z\xa4", "z"},
         {"overlong sequence dropped", "\x1b[" + std::string(40, '1') + "~q", "q"},
     };
