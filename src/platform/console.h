@@ -47,3 +47,6 @@ void console_write(std::string_view bytes);
 // Blocks until the next key. False once input has ended (pipe or file at its end, or the
 // terminal gone): the run then ends with nothing further written.
 bool console_next_key(console_key& key);
+// True when the next key is a character (code 32 and up) that is already at hand, as
+// during a paste; never waits. False when no such key is known to be there.
+bool console_character_waiting();

@@ -30,6 +30,10 @@ std::uint8_t input[256];
 std::size_t input_length = 0;
 std::size_t input_next = 0;
 
+// A key decoded ahead by console_character_waiting, handed out next.
+bool key_ahead = false;
+console_key ahead;
+
 void restore_terminal() {
     if (raw_mode_on) {
         tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
@@ -123,6 +127,20 @@ bool next_stream_key(console_key& key) {
     }
 }
 
+// The next key from bytes already read or readable now; never waits.
+bool key_at_hand(console_key& key) {
+    for (;;) {
+        if (input_next == input_length && !fill_input(0)) {
+            return false;
+        }
+        const std::uint8_t byte = input[input_next++];
+        if (interactive ? terminal_keys_feed(terminal_decoder, byte, key)
+                        : stream_keys_feed(stream_decoder, byte, key)) {
+            return true;
+        }
+    }
+}
+
 }  // namespace
 
 void console_open() {
@@ -177,5 +195,17 @@ void console_write(std::string_view bytes) {
 }
 
 bool console_next_key(console_key& key) {
+    if (key_ahead) {
+        key_ahead = false;
+        key = ahead;
+        return true;
+    }
     return interactive ? next_terminal_key(key) : next_stream_key(key);
+}
+
+bool console_character_waiting() {
+    if (!key_ahead) {
+        key_ahead = key_at_hand(ahead);
+    }
+    return key_ahead && !ahead.extended && ahead.code >= 32;
 }

@@ -174,3 +174,6 @@ void console_write(std::string_view bytes) {
 bool console_next_key(console_key& key) {
     return interactive ? next_console_key(key) : next_stream_key(key);
 }
+
+// Not looked for here: the caller then treats every key as the last of its burst.
+bool console_character_waiting() { return false; }

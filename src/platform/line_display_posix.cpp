@@ -12,7 +12,9 @@
 namespace {
 
 std::size_t columns = 80;
-std::size_t cursor_row = 0;  // row of the cursor, counted from the line's first row
+std::size_t cursor_row = 0;    // row of the cursor, counted from the line's first row
+std::string drawn;             // the line as last drawn
+std::size_t drawn_cursor = 0;  // and where its cursor was put
 
 void append_number(std::string& out, std::size_t value) { out += std::to_string(value); }
 
@@ -45,6 +47,8 @@ bool line_display_begin() {
     winsize size{};
     columns = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
     cursor_row = 0;
+    drawn.clear();
+    drawn_cursor = 0;
     console_write("\x1b[?25h");
     return true;
 }
@@ -53,16 +57,28 @@ std::size_t line_display_width() { return columns; }
 
 // The dialogue ends every line before it asks, so the answer starts in the first column.
 void line_display_show(std::string_view text, std::size_t cursor) {
+    // A paste is a burst of characters added at the end of the line; drawing the whole line
+    // for each of them would cost the square of its length, terabytes for a million
+    // characters. While the next character is already at hand, the redraw for it follows at
+    // once, so this one is left out, and characters only added at the end are written alone.
+    const bool at_end = cursor == text.size();
+    if (at_end && text.size() > drawn.size() && console_character_waiting()) {
+        return;
+    }
+    const bool appended = at_end && drawn_cursor == drawn.size() && text.starts_with(drawn);
+    const std::size_t from = appended ? drawn.size() : 0;
     std::string out;
-    out.reserve(text.size() * 2 + 32);
-    append_move(out, cursor_row, 'A');
-    out += "\r\x1b[J";
-    for (const char c : text) {
+    out.reserve((text.size() - from) * 2 + 32);
+    if (!appended) {
+        append_move(out, cursor_row, 'A');
+        out += "\r\x1b[J";
+    }
+    for (const char c : text.substr(from)) {
         append_character(out, static_cast<unsigned char>(c));
     }
     // A full last row leaves the terminal waiting to wrap; moving on makes the row below
     // the place of the end of the line, whatever the terminal does at the margin.
-    if (!text.empty() && text.size() % columns == 0) {
+    if (text.size() > from && text.size() % columns == 0) {
         out += "\r\n";
     }
     const std::size_t end_row = text.size() / columns;
@@ -71,6 +87,8 @@ void line_display_show(std::string_view text, std::size_t cursor) {
     out += '\r';
     append_move(out, cursor % columns, 'C');
     console_write(out);
+    drawn.assign(text);
+    drawn_cursor = cursor;
 }
 
 void line_display_beep() { console_write("\a"); }

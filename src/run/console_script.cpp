@@ -46,3 +46,7 @@ bool console_next_key(console_key& key) {
     key = script[next_key++];
     return true;
 }
+
+bool console_character_waiting() {
+    return next_key < script.size() && !script[next_key].extended && script[next_key].code >= 32;
+}
