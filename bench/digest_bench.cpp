@@ -30,8 +30,7 @@ struct ratio_row {
 // The last measured ratio per size, for the summary after the run.
 std::vector<ratio_row> ratios;
 
-std::string make_text(std::int64_t size)
-{
+std::string make_text(std::int64_t size) {
     std::string text(static_cast<std::size_t>(size), '\0');
     std::uint32_t x = 0x9E3779B9u;
     for (char& c : text) {
@@ -41,8 +40,7 @@ std::string make_text(std::int64_t size)
     return text;
 }
 
-void digest_once(const std::string& text)
-{
+void digest_once(const std::string& text) {
     digest_context context;
     digest_init(context);
     digest_update(context, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
@@ -50,8 +48,7 @@ void digest_once(const std::string& text)
     benchmark::DoNotOptimize(result);
 }
 
-void md5_once(const std::string& text)
-{
+void md5_once(const std::string& text) {
     MD5_CTX context;
     unsigned char result[MD5_DIGEST_LENGTH];
     MD5_Init(&context);
@@ -61,8 +58,7 @@ void md5_once(const std::string& text)
     benchmark::ClobberMemory();
 }
 
-void bench_digest(benchmark::State& state)
-{
+void bench_digest(benchmark::State& state) {
     const std::string text = make_text(state.range(0));
     for (auto _ : state) {
         digest_once(text);
@@ -70,8 +66,7 @@ void bench_digest(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
-void bench_md5(benchmark::State& state)
-{
+void bench_md5(benchmark::State& state) {
     const std::string text = make_text(state.range(0));
     for (auto _ : state) {
         md5_once(text);
@@ -81,8 +76,7 @@ void bench_md5(benchmark::State& state)
 
 // Processor time of this thread, so that time spent waiting for a busy machine counts for
 // neither side.
-double thread_seconds()
-{
+double thread_seconds() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
@@ -90,8 +84,7 @@ double thread_seconds()
 
 // Both in turn within each iteration, so that a busy machine slows both alike; each side is
 // timed over a batch of about 256 KiB to keep clock reads out of the figures.
-void bench_ratio(benchmark::State& state)
-{
+void bench_ratio(benchmark::State& state) {
     const std::int64_t size = state.range(0);
     const std::string text = make_text(size);
     const std::int64_t batch = size >= (256 << 10) ? 1 : (256 << 10) / size;
@@ -125,8 +118,7 @@ void bench_ratio(benchmark::State& state)
     ratios.push_back({size, ratio});
 }
 
-void add_sizes(benchmark::internal::Benchmark* b)
-{
+void add_sizes(benchmark::internal::Benchmark* b) {
     for (std::int64_t size : text_sizes) {
         b->Arg(size);
     }
@@ -136,10 +128,9 @@ BENCHMARK(bench_digest)->Apply(add_sizes);
 BENCHMARK(bench_md5)->Apply(add_sizes);
 BENCHMARK(bench_ratio)->Apply(add_sizes);
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -24,14 +24,13 @@ constexpr std::array<int, 16> shift_by_round = {
     7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21,
 };
 
-constexpr int step_shift_amount(int i)
-{
-    return shift_by_round[static_cast<std::size_t>(i / 16 * 4 + i % 4)];
+constexpr int step_shift_amount(int i) {
+    const int index = i / 16 * 4 + i % 4;
+    return shift_by_round[static_cast<std::size_t>(index)];
 }
 
 // Which input word step i reads.
-constexpr std::size_t step_word(int i)
-{
+constexpr std::size_t step_word(int i) {
     const int k = i < 16 ? i : i < 32 ? 1 + 5 * i : i < 48 ? 5 + 3 * i : 7 * i;
     return static_cast<std::size_t>(k % 16);
 }
@@ -43,30 +42,27 @@ static_assert(step_word(47) == 2 && step_word(49) == 7 && step_word(63) == 9);
 
 constexpr std::uint64_t initial_state[4] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476};
 
-inline std::uint64_t load_le32(const std::uint8_t* p)
-{
+inline std::uint64_t load_le32(const std::uint8_t* p) {
     return static_cast<std::uint64_t>(p[0]) | static_cast<std::uint64_t>(p[1]) << 8 |
            static_cast<std::uint64_t>(p[2]) << 16 | static_cast<std::uint64_t>(p[3]) << 24;
 }
 
-inline void store_le32(std::uint8_t* p, std::uint64_t word)
-{
+inline void store_le32(std::uint8_t* p, std::uint64_t word) {
     p[0] = static_cast<std::uint8_t>(word);
     p[1] = static_cast<std::uint8_t>(word >> 8);
     p[2] = static_cast<std::uint8_t>(word >> 16);
     p[3] = static_cast<std::uint8_t>(word >> 24);
 }
 
-} // namespace
+}  // namespace
 
 // One step with every constant known at compile time; the caller rotates the names of the
 // four words instead of moving their values.
-#define PW_DIGEST_STEP(f, a, b, c, d, step)                                                        \
-    a += digest_##f(b, c, d) + x[step_word(step)] + step_constant[step];                           \
-    a = b + digest_shift(a, step_shift_amount(step))
+#define PW_DIGEST_STEP(f, a, b, c, d, step)                                      \
+    (a) += digest_##f((b), (c), (d)) + x[step_word(step)] + step_constant[step]; \
+    (a) = (b) + digest_shift((a), step_shift_amount(step))
 
-void digest_transform(std::uint64_t state[4], const std::uint8_t block[64])
-{
+void digest_transform(std::uint64_t state[4], const std::uint8_t block[64]) {
     std::uint64_t x[16];
     digest_decode(x, block, 64);
 
@@ -151,22 +147,19 @@ void digest_transform(std::uint64_t state[4], const std::uint8_t block[64])
 
 #undef PW_DIGEST_STEP
 
-void digest_decode(std::uint64_t* words, const std::uint8_t* bytes, std::size_t length)
-{
+void digest_decode(std::uint64_t* words, const std::uint8_t* bytes, std::size_t length) {
     for (std::size_t j = 0; j < length / 4; ++j) {
         words[j] = load_le32(bytes + 4 * j);
     }
 }
 
-void digest_encode(std::uint8_t* bytes, const std::uint64_t* words, std::size_t length)
-{
+void digest_encode(std::uint8_t* bytes, const std::uint64_t* words, std::size_t length) {
     for (std::size_t j = 0; j < length / 4; ++j) {
         store_le32(bytes + 4 * j, words[j]);
     }
 }
 
-void digest_init(digest_context& context)
-{
+void digest_init(digest_context& context) {
     context.count[0] = 0;
     context.count[1] = 0;
     std::memset(context.buffer, 0, sizeof context.buffer);
@@ -175,8 +168,7 @@ void digest_init(digest_context& context)
     }
 }
 
-void digest_update(digest_context& context, const std::uint8_t* bytes, std::uint64_t length)
-{
+void digest_update(digest_context& context, const std::uint8_t* bytes, std::uint64_t length) {
     if (length == 0) {
         return;
     }
@@ -204,8 +196,7 @@ void digest_update(digest_context& context, const std::uint8_t* bytes, std::uint
     std::memcpy(context.buffer + index, bytes + i, static_cast<std::size_t>(length - i));
 }
 
-std::string digest_final(digest_context& context)
-{
+std::string digest_final(digest_context& context) {
     std::uint8_t length_field[8];
     digest_encode(length_field, context.count, 8);
 
@@ -227,8 +218,7 @@ std::string digest_final(digest_context& context)
     return text;
 }
 
-std::string digest_text(std::string_view text)
-{
+std::string digest_text(std::string_view text) {
     if (text.empty()) {
         return "Kein Text enthalten";
     }

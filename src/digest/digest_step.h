@@ -6,32 +6,25 @@
 
 // Written like a 32-bit rotation but on the whole 64-bit word: the upper bits are neither
 // masked nor rotated, they move down by 32 - s places and stay in the word.
-constexpr std::uint64_t digest_shift(std::uint64_t v, int s)
-{
-    return (v << s) | (v >> (32 - s));
-}
+constexpr std::uint64_t digest_shift(std::uint64_t v, int s) { return (v << s) | (v >> (32 - s)); }
 
 // The round functions act on all 64 bits; each is written in a form with the same value in
 // every bit as (x AND y) OR (NOT x AND z) and its like, but with fewer operations on the
 // path through x.
-constexpr std::uint64_t digest_f(std::uint64_t x, std::uint64_t y, std::uint64_t z)
-{
+constexpr std::uint64_t digest_f(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
     return z ^ (x & (y ^ z));
 }
 
 // The two terms share no bit, so their sum is their OR; as a sum the term without x can be
 // added ahead of x.
-constexpr std::uint64_t digest_g(std::uint64_t x, std::uint64_t y, std::uint64_t z)
-{
+constexpr std::uint64_t digest_g(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
     return (x & z) + (y & ~z);
 }
 
-constexpr std::uint64_t digest_h(std::uint64_t x, std::uint64_t y, std::uint64_t z)
-{
+constexpr std::uint64_t digest_h(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
     return x ^ y ^ z;
 }
 
-constexpr std::uint64_t digest_i(std::uint64_t x, std::uint64_t y, std::uint64_t z)
-{
+constexpr std::uint64_t digest_i(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
     return y ^ (x | ~z);
 }

@@ -17,8 +17,7 @@ struct known_answer {
     const char* expected;
 };
 
-const std::vector<known_answer>& known_answers()
-{
+const std::vector<known_answer>& known_answers() {
     static const std::vector<known_answer> table = {
         {"abc", "abc", "7999DC75E8DA648C6727E137C5B77803"},
         {"header start 4D 5A 90", "\x4D\x5A\x90", "DB1131FF326055BD86F7618809AD1B28"},
@@ -36,14 +35,12 @@ const std::vector<known_answer>& known_answers()
     return table;
 }
 
-const std::uint8_t* bytes_of(const std::string& text)
-{
+const std::uint8_t* bytes_of(const std::string& text) {
     return reinterpret_cast<const std::uint8_t*>(text.data());
 }
 
 // Feeds text in pieces of the given sizes, cycling through them until the text is used up.
-std::string digest_in_pieces(const std::string& text, const std::vector<std::size_t>& pieces)
-{
+std::string digest_in_pieces(const std::string& text, const std::vector<std::size_t>& pieces) {
     digest_context context;
     digest_init(context);
     std::size_t at = 0;
@@ -55,8 +52,7 @@ std::string digest_in_pieces(const std::string& text, const std::vector<std::siz
     return digest_final(context);
 }
 
-TEST(digest, known_answers_in_one_update)
-{
+TEST(digest, known_answers_in_one_update) {
     for (const known_answer& k : known_answers()) {
         EXPECT_EQ(digest_text(k.text), k.expected) << k.name;
 
@@ -67,8 +63,7 @@ TEST(digest, known_answers_in_one_update)
     }
 }
 
-TEST(digest, known_answers_split_across_updates)
-{
+TEST(digest, known_answers_split_across_updates) {
     // Odd piece sizes that leave the buffer at many different fill levels.
     const std::vector<std::vector<std::size_t>> piece_sizes = {
         {1}, {7}, {63}, {64}, {65}, {3, 61, 129}, {4097},
@@ -92,8 +87,7 @@ TEST(digest, known_answers_split_across_updates)
     }
 }
 
-TEST(digest, empty_text_is_not_digested)
-{
+TEST(digest, empty_text_is_not_digested) {
     EXPECT_EQ(digest_text(""), "Kein Text enthalten");
     EXPECT_EQ(digest_text(std::string_view()), "Kein Text enthalten");
 
@@ -103,8 +97,7 @@ TEST(digest, empty_text_is_not_digested)
     EXPECT_EQ(digest_final(context), "E4C23762ED2823A27E62A64B95C024E7");
 }
 
-TEST(digest, upper_halves_of_the_state_words_stay)
-{
+TEST(digest, upper_halves_of_the_state_words_stay) {
     digest_context context;
     digest_init(context);
     digest_update(context, bytes_of("abc"), 3);
@@ -115,8 +108,7 @@ TEST(digest, upper_halves_of_the_state_words_stay)
     EXPECT_EQ(context.state[3], 0x6BA4ED980378B7C5u);
 }
 
-TEST(digest, one_transform_of_a_zero_block)
-{
+TEST(digest, one_transform_of_a_zero_block) {
     digest_context context;
     digest_init(context);
     const std::uint8_t zeros[64] = {};
@@ -127,8 +119,7 @@ TEST(digest, one_transform_of_a_zero_block)
     EXPECT_EQ(context.state[3], 0xFC589A767EB67EC8u);
 }
 
-TEST(digest, first_step_keeps_its_carry)
-{
+TEST(digest, first_step_keeps_its_carry) {
     const std::uint64_t a = 0x67452301, b = 0xEFCDAB89, c = 0x98BADCFE, d = 0x10325476;
     EXPECT_EQ(digest_f(b, c, d), 0x98BADCFEu);
     const std::uint64_t v = a + digest_f(b, c, d) + 0 + 0xD76AA478;
@@ -137,8 +128,7 @@ TEST(digest, first_step_keeps_its_carry)
     EXPECT_EQ(b + digest_shift(v, 7), 0xECA51FE774u);
 }
 
-TEST(digest, md5_values_do_not_come_out)
-{
+TEST(digest, md5_values_do_not_come_out) {
     // RFC 1321's test suite with its MD5 values.
     const struct {
         const char* text;
@@ -163,8 +153,7 @@ TEST(digest, md5_values_do_not_come_out)
     EXPECT_NE(digest_final(context), "D41D8CD98F00B204E9800998ECF8427E");
 }
 
-TEST(digest, bit_count_and_its_carry)
-{
+TEST(digest, bit_count_and_its_carry) {
     digest_context context;
     digest_init(context);
     digest_update(context, bytes_of("abcdefghij"), 10);
@@ -179,15 +168,14 @@ TEST(digest, bit_count_and_its_carry)
     EXPECT_EQ(std::memcmp(&before, &context, sizeof context), 0);
 
     // count[0] wraps modulo 2^64 and carries into count[1].
-    context.count[0] = ~std::uint64_t{0} - 7;
+    context.count[0] = UINT64_MAX - 7;
     context.count[1] = 5;
     digest_update(context, bytes_of("x"), 1);
     EXPECT_EQ(context.count[0], 0u);
     EXPECT_EQ(context.count[1], 6u);
 }
 
-TEST(digest, encode_keeps_low_halves_and_decode_zero_extends)
-{
+TEST(digest, encode_keeps_low_halves_and_decode_zero_extends) {
     const std::uint64_t words[2] = {0xFFEEDDCC04030201u, 0x00000001A0B0C0D0u};
     std::uint8_t bytes[8];
     digest_encode(bytes, words, 8);
@@ -200,4 +188,4 @@ TEST(digest, encode_keeps_low_halves_and_decode_zero_extends)
     EXPECT_EQ(decoded[1], 0xA0B0C0D0u);
 }
 
-} // namespace
+}  // namespace
