@@ -62,13 +62,15 @@ std::uint64_t target_length(const target_file& file) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
-             std::size_t count) {
-    if (file.handle < 0) {
-        return false;
-    }
+namespace {
+
+// Repeats a positioned read or write until all count bytes have gone; false on an error or
+// at the end of the file.
+template <typename byte_pointer, typename transfer_function>
+bool transfer_all(const target_file& file, std::uint64_t offset, byte_pointer bytes,
+                  std::size_t count, transfer_function transfer) {
     while (count > 0) {
-        const ssize_t n = pread(descriptor(file), bytes, count, static_cast<off_t>(offset));
+        const ssize_t n = transfer(descriptor(file), bytes, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -82,22 +84,14 @@ bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
     return true;
 }
 
+}  // namespace
+
+bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
+             std::size_t count) {
+    return file.handle >= 0 && transfer_all(file, offset, bytes, count, pread);
+}
+
 bool write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
               std::size_t count) {
-    if (file.handle < 0 || !file.writable) {
-        return false;
-    }
-    while (count > 0) {
-        const ssize_t n = pwrite(descriptor(file), bytes, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return file.handle >= 0 && file.writable && transfer_all(file, offset, bytes, count, pwrite);
 }

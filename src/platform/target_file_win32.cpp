@@ -72,13 +72,18 @@ std::uint64_t target_length(const target_file& file) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
-             std::size_t count) {
+namespace {
+
+// Repeats a positioned ReadFile or WriteFile until all count bytes have gone; false on an
+// error or at the end of the file.
+template <typename byte_pointer, typename transfer_function>
+bool transfer_all(const target_file& file, std::uint64_t offset, byte_pointer bytes,
+                  std::size_t count, transfer_function transfer) {
     while (file.handle != -1 && count > 0) {
         OVERLAPPED position = at(offset);
         DWORD done = 0;
         const DWORD chunk = count > 1u << 30 ? 1u << 30 : static_cast<DWORD>(count);
-        if (!ReadFile(handle_of(file), bytes, chunk, &done, &position) || done == 0) {
+        if (!transfer(handle_of(file), bytes, chunk, &done, &position) || done == 0) {
             return false;
         }
         bytes += done;
@@ -88,21 +93,14 @@ bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
     return count == 0;
 }
 
+}  // namespace
+
+bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
+             std::size_t count) {
+    return transfer_all(file, offset, bytes, count, ReadFile);
+}
+
 bool write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
               std::size_t count) {
-    if (!file.writable) {
-        return false;
-    }
-    while (file.handle != -1 && count > 0) {
-        OVERLAPPED position = at(offset);
-        DWORD done = 0;
-        const DWORD chunk = count > 1u << 30 ? 1u << 30 : static_cast<DWORD>(count);
-        if (!WriteFile(handle_of(file), bytes, chunk, &done, &position) || done == 0) {
-            return false;
-        }
-        bytes += done;
-        count -= done;
-        offset += done;
-    }
-    return count == 0;
+    return file.writable && transfer_all(file, offset, bytes, count, WriteFile);
 }

@@ -103,7 +103,8 @@ class display:
         return modes
 
 
-class piped_runs(unittest.TestCase):
+class runs_on_the_display(unittest.TestCase):
+    """Tests that share one display and the modes it offers."""
 
     @classmethod
     def setUpClass(cls):
@@ -113,6 +114,9 @@ class piped_runs(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.display.__exit__(None, None, None)
+
+
+class piped_runs(runs_on_the_display):
 
     def test_full_run_on_both_releases(self):
         self.assertGreater(len(self.modes), 0, "the display offers no mode")
@@ -190,16 +194,7 @@ class piped_runs(unittest.TestCase):
 
 
 @unittest.skipIf(UNDER_WINE, "terminal sessions are for the Linux build")
-class terminal_runs(unittest.TestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        cls.display = display().__enter__()
-        cls.modes = cls.display.modes()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.__exit__(None, None, None)
+class terminal_runs(runs_on_the_display):
 
     def session(self, g):
         s = terminal_session(TESTBED, g.path, env=self.display.env)
