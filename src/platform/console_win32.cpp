@@ -20,6 +20,12 @@ HANDLE output_handle = INVALID_HANDLE_VALUE;
 console_key repeated_key;
 WORD repeats_left = 0;
 
+// Input records read but not yet taken. Each read is a round trip to the console; taking
+// all that are there at once keeps a paste from paying one for every record.
+INPUT_RECORD records[128];
+DWORD records_length = 0;
+DWORD records_next = 0;
+
 stream_key_decoder stream_decoder;
 std::uint8_t input[256];
 DWORD input_length = 0;
@@ -102,6 +108,21 @@ bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
     return true;
 }
 
+// Reads the records that are there, at least one; without wait only when one is there.
+bool fill_records(bool wait) {
+    DWORD read = 0;
+    if (!wait && (!PeekConsoleInputA(input_handle, records, 1, &read) || read == 0)) {
+        return false;
+    }
+    if (!ReadConsoleInputA(input_handle, records, sizeof records / sizeof records[0], &read) ||
+        read == 0) {
+        return false;
+    }
+    records_length = read;
+    records_next = 0;
+    return true;
+}
+
 bool next_console_key(console_key& key) {
     if (repeats_left > 0) {
         --repeats_left;
@@ -109,13 +130,11 @@ bool next_console_key(console_key& key) {
         return true;
     }
     for (;;) {
-        INPUT_RECORD record;
-        DWORD read = 0;
-        if (!ReadConsoleInputA(input_handle, &record, 1, &read) || read == 0) {
+        if (records_next == records_length && !fill_records(true)) {
             return false;
         }
         WORD count = 1;
-        if (key_of(record, key, count)) {
+        if (key_of(records[records_next++], key, count)) {
             repeated_key = key;
             repeats_left = static_cast<WORD>(count - 1);
             return true;
@@ -175,5 +194,24 @@ bool console_next_key(console_key& key) {
     return interactive ? next_console_key(key) : next_stream_key(key);
 }
 
-// Not looked for here: the caller then treats every key as the last of its burst.
-bool console_character_waiting() { return false; }
+// Only the console's input records are looked at: piped input is echoed without redraws,
+// so nothing waits on the answer there.
+bool console_character_waiting() {
+    if (!interactive) {
+        return false;
+    }
+    if (repeats_left > 0) {
+        return !repeated_key.extended && repeated_key.code >= 32;
+    }
+    for (;;) {
+        if (records_next == records_length && !fill_records(false)) {
+            return false;
+        }
+        console_key key;
+        WORD count = 1;
+        if (key_of(records[records_next], key, count)) {
+            return !key.extended && key.code >= 32;
+        }
+        ++records_next;  // gives no key: the next read would pass over it as well
+    }
+}

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <string>
 
+#include "console.h"
+
 namespace {
 
 HANDLE output = INVALID_HANDLE_VALUE;
@@ -17,7 +19,7 @@ SHORT rows = 25;
 // further up than the buffer reaches.
 std::ptrdiff_t start_x = 0;
 std::ptrdiff_t start_y = 0;
-std::size_t shown = 0;  // characters drawn last time
+std::string drawn;  // the line as last drawn
 
 COORD cell_of(std::size_t index) {
     const std::ptrdiff_t linear = start_x + static_cast<std::ptrdiff_t>(index);
@@ -49,11 +51,14 @@ void make_room_for(std::size_t index) {
 
 // Writes count cells from index on, text or blanks, skipping rows above the buffer.
 void put_cells(const char* text, std::size_t index, std::size_t count) {
-    while (count > 0 && cell_of(index).Y < 0) {
-        ++index;
-        --count;
+    // Cells of the line before this index lie on rows above the buffer.
+    const std::ptrdiff_t hidden = -start_y * columns - start_x;
+    if (hidden > static_cast<std::ptrdiff_t>(index)) {
+        const std::size_t skipped = std::min(count, static_cast<std::size_t>(hidden) - index);
+        index += skipped;
+        count -= skipped;
         if (text != nullptr) {
-            ++text;
+            text += skipped;
         }
     }
     if (count == 0) {
@@ -80,7 +85,7 @@ bool line_display_begin() {
     rows = std::max<SHORT>(info.dwSize.Y, 1);
     start_x = info.dwCursorPosition.X;
     start_y = info.dwCursorPosition.Y;
-    shown = 0;
+    drawn.clear();
     GetConsoleCursorInfo(output, &former_cursor);
     CONSOLE_CURSOR_INFO visible = former_cursor;
     if (visible.dwSize == 0) {
@@ -94,12 +99,23 @@ bool line_display_begin() {
 std::size_t line_display_width() { return static_cast<std::size_t>(columns); }
 
 void line_display_show(std::string_view text, std::size_t cursor) {
-    make_room_for(std::max(text.size(), cursor));
-    put_cells(text.data(), 0, text.size());
-    if (shown > text.size()) {
-        put_cells(nullptr, text.size(), shown - text.size());
+    // A paste is a burst of characters added at the end of the line; drawing the whole line
+    // for each of them would cost the square of its length. While the next character is
+    // already at hand, the redraw for it follows at once, so this one is left out.
+    if (cursor == text.size() && text.size() > drawn.size() && console_character_waiting()) {
+        return;
     }
-    shown = text.size();
+    make_room_for(std::max(text.size(), cursor));
+    // Cells before the first change still hold their characters (scrolling moves them
+    // along); only the rest of the line is written, and what is left of the former one
+    // blanked.
+    const std::size_t same = static_cast<std::size_t>(
+        std::mismatch(text.begin(), text.end(), drawn.begin(), drawn.end()).first - text.begin());
+    put_cells(text.data() + same, same, text.size() - same);
+    if (drawn.size() > text.size()) {
+        put_cells(nullptr, text.size(), drawn.size() - text.size());
+    }
+    drawn.assign(text);
     const COORD place = cell_of(cursor);
     if (place.Y >= 0) {
         SetConsoleCursorPosition(output, place);
