@@ -20,7 +20,8 @@ import unittest
 from harness import (CRLF, ENTER_PROMPT, NOT_FOUND, TESTBED, PROGRAM, TIME_LIMIT, TITLE,
                      UNDER_WINE, command, environment, exit_code, found, game_folder, lines,
                      main, run_piped, terminal_session)
-from dialogue_test import SLOTS, WRITE_REFUSED, advice, display, mode_block, patched, slot_listing
+from dialogue_test import (SLOTS, WRITE_REFUSED, advice, mode_block, patched,
+                           runs_on_the_display, slot_listing)
 from startup_test import ALTERED_1, ALTERED_2, LENGTH_1, LENGTH_2
 
 KEPT = lines("Slot wird nicht veraendert!")
@@ -230,18 +231,13 @@ class odd_files(unittest.TestCase):
                         self.assertEqual(f.read(), data, name)
 
 
-class with_display(unittest.TestCase):
+class with_display(runs_on_the_display):
     """Cases that need a mode to choose: a private X server on Linux, Wine's own modes."""
 
     @classmethod
     def setUpClass(cls):
-        cls.display = display().__enter__()
-        cls.modes = cls.display.modes()
+        super().setUpClass()
         cls.keep = len(cls.modes) + 1
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.__exit__(None, None, None)
 
     def run_piped(self, folder, data, **options):
         return run_piped(TESTBED, folder, data, env=self.display.env, **options)
