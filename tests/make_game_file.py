@@ -3,20 +3,35 @@
 
 The file has the exact length of the chosen release, the bytes 4D 5A 90 00 at offset 0,
 eight resolution slots at the release's slot table, and "pixelwarde-testbed" followed by
-a zero byte at its guard block. Every other byte is zero.
+a zero byte at its guard block. Every other byte is zero. The releases (file name, length,
+slot table and guard block offsets) are read from the tool's own table in
+src/run/releases.cpp, so a new release row is known here at once.
 
     make_game_file.py cstrike.exe            # release 1 (cstrike.exe)
     make_game_file.py hl.exe --row 2         # release 2 (hl.exe)
 """
 
 import argparse
+import os
+import re
 import struct
 
-# Release: (required length, slot table offset, guard block offset).
-ROWS = {
-    1: (946176, 844536, 844600),
-    2: (942080, 848632, 848696),
-}
+RELEASES_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "src",
+                               "run", "releases.cpp")
+
+
+def read_rows(path=RELEASES_SOURCE):
+    """{row number: (file name, required length, slot table offset, guard block offset)}."""
+    with open(path, encoding="ascii") as f:
+        text = f.read()
+    found = re.findall(r'\{"([^"]+)",\s*(\d+),\s*(\d+),\s*(\d+),', text)
+    if not found:
+        raise SystemExit("no release rows in " + path)
+    return {n: (name, int(length), int(slots), int(guard))
+            for n, (name, length, slots, guard) in enumerate(found, 1)}
+
+
+ROWS = read_rows()
 
 DEFAULT_SLOTS = "320x240,400x300,512x384,640x480,800x600,1024x768,1152x864,1280x1024"
 GUARD_TEXT = b"pixelwarde-testbed"
@@ -37,7 +52,7 @@ def parse_slots(text):
 
 
 def game_file_bytes(row=1, slots=DEFAULT_SLOTS, length_delta=0, guard=GUARD_TEXT):
-    length, slot_offset, guard_offset = ROWS[row]
+    _, length, slot_offset, guard_offset = ROWS[row]
     data = bytearray(length)
     data[0:4] = b"\x4d\x5a\x90\x00"
     data[slot_offset:slot_offset + 64] = parse_slots(slots)
@@ -50,14 +65,14 @@ def game_file_bytes(row=1, slots=DEFAULT_SLOTS, length_delta=0, guard=GUARD_TEXT
 
 
 def slot_offset(row, slot):
-    return ROWS[row][1] + (slot - 1) * 8
+    return ROWS[row][2] + (slot - 1) * 8
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("output")
-    parser.add_argument("--row", type=int, choices=(1, 2), default=1)
+    parser.add_argument("--row", type=int, choices=sorted(ROWS), default=1)
     parser.add_argument("--slots", default=DEFAULT_SLOTS,
                         help="eight slots, WxH or 16 hex digits each, comma-separated")
     parser.add_argument("--length-delta", type=int, default=0,

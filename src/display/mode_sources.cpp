@@ -62,11 +62,7 @@ void read_display_settings(std::vector<display_setting>& records) {
     records.clear();
     display_setting setting;
     for (std::uint32_t index = 0; display_settings_service(index, setting); ++index) {
-        try {
-            records.push_back(setting);
-        } catch (const std::bad_alloc&) {
-            break;
-        }
+        records.push_back(setting);
     }
 }
 
@@ -87,11 +83,7 @@ std::vector<packed_mode> display_settings_at(std::int64_t depth, std::int64_t pa
     for (const display_setting& setting : *records) {
         const std::int64_t bits = setting.bits_per_pixel;
         if (bits == depth || bits == partner) {
-            try {
-                modes.push_back(pack_mode(setting.width, setting.height));
-            } catch (const std::bad_alloc&) {
-                break;
-            }
+            modes.push_back(pack_mode(setting.width, setting.height));
         }
     }
     return modes;

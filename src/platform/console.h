@@ -2,6 +2,7 @@
 // key presses; when input is a pipe or a file its bytes are the keys.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -50,3 +51,8 @@ bool console_next_key(console_key& key);
 // True when the next key is a character (code 32 and up) that is already at hand, as
 // during a paste; never waits. False when no such key is known to be there.
 bool console_character_waiting();
+// Columns of the console that output goes to; 0 when output is not a console.
+std::size_t console_columns();
+// True when no other process shares the console (a window opened for the tool alone, as
+// by a double-click), so that it closes when the run ends.
+bool console_owned_alone();

@@ -1,6 +1,7 @@
 // The console on a POSIX terminal: raw keys without echo, restored on every way out.
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -209,3 +210,14 @@ bool console_character_waiting() {
     }
     return key_ahead && !ahead.extended && ahead.code >= 32;
 }
+
+std::size_t console_columns() {
+    winsize size{};
+    if (isatty(STDOUT_FILENO) == 0 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
+}
+
+// A terminal outlives the programs run in it.
+bool console_owned_alone() { return false; }

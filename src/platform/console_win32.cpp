@@ -215,3 +215,16 @@ bool console_character_waiting() {
         ++records_next;  // gives no key: the next read would pass over it as well
     }
 }
+
+std::size_t console_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(output_handle, &info) || info.dwSize.X <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(info.dwSize.X);  // lines wrap at the buffer's width
+}
+
+bool console_owned_alone() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+}

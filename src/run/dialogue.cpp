@@ -3,6 +3,8 @@
 #include <string>
 
 #include "answer.h"
+#include "console.h"
+#include "prompts.h"
 
 namespace {
 
@@ -91,8 +93,16 @@ void print_advice(std::uint64_t width, std::uint64_t height) {
         return;
     }
     print_line("Bitte beachten: Fuer Wide-Screen-Aufloesungen (z. B. 16:9 oder 16:10) muss die");
-    // Exactly 80 characters: an 80-column console wraps by itself.
-    print_text("Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist");
+    // Exactly 80 characters: an 80-column console wraps by itself, and a file or pipe gets
+    // the bytes as they always were. Any other console width needs the line end.
+    const std::string_view eighty =
+        "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist";
+    const std::size_t columns = console_columns();
+    if (columns != 0 && columns != 80) {
+        print_line(eighty);
+    } else {
+        print_text(eighty);
+    }
     print_line("das Bild in die Breite verzerrt. Die Anpassung in der config.cfg lautet dann:");
     print_empty_line();
     print_line("(fuer 16:10): default_fov 100.39487232");
@@ -106,49 +116,56 @@ void print_advice(std::uint64_t width, std::uint64_t height) {
 }  // namespace
 
 slot_size read_slot(const run_state& state, int slot, slot_buffer& buffer) {
-    buffer.fill(0);
-    read_at(state.target, slot_offset(state, slot), buffer.data(), buffer.size());
-    return {static_cast<std::uint32_t>(buffer[0] + 256 * buffer[1]),
-            static_cast<std::uint32_t>(buffer[4] + 256 * buffer[5])};
+    buffer.bytes.fill(0);
+    buffer.read =
+        read_at(state.target, slot_offset(state, slot), buffer.bytes.data(), buffer.bytes.size());
+    const auto& b = buffer.bytes;
+    return {static_cast<std::uint32_t>(b[0] + 256 * b[1]),
+            static_cast<std::uint32_t>(b[4] + 256 * b[5])};
 }
 
 bool write_slot(const run_state& state, int slot, slot_buffer& buffer, std::uint64_t width,
                 std::uint64_t height) {
-    buffer[0] = static_cast<std::uint8_t>(width & 255);
-    buffer[1] = static_cast<std::uint8_t>((width >> 8) & 255);
-    buffer[4] = static_cast<std::uint8_t>(height & 255);
-    buffer[5] = static_cast<std::uint8_t>((height >> 8) & 255);
-    return write_at(state.target, slot_offset(state, slot), buffer.data(), buffer.size());
+    if (!buffer.read) {
+        return false;  // bytes 2, 3, 6 and 7 would be guesses
+    }
+    auto& b = buffer.bytes;
+    b[0] = static_cast<std::uint8_t>(width & 255);
+    b[1] = static_cast<std::uint8_t>((width >> 8) & 255);
+    b[4] = static_cast<std::uint8_t>(height & 255);
+    b[5] = static_cast<std::uint8_t>((height >> 8) & 255);
+    return write_at(state.target, slot_offset(state, slot), b.data(), b.size());
 }
 
-void run_dialogue(run_state& state) {
+dialogue_outcome run_dialogue(const run_state& state) {
     show_slots(state);
     const int slot = choose_slot();
-    if (slot == 0 || slot == 9) {
-        return;
+    if (slot == 0) {
+        return dialogue_outcome::input_ended;
+    }
+    if (slot == 9) {
+        return dialogue_outcome::ended_by_nine;
     }
     slot_buffer buffer;
     const slot_size current = read_slot(state, slot, buffer);
     const std::int64_t choice = choose_mode(state, current);
     if (choice == 0) {
-        return;
+        return dialogue_outcome::input_ended;
     }
     if (choice == state.modes.count + 1) {
         print_line("Slot wird nicht veraendert!");
-    } else {
-        const auto& row = state.modes.rows[static_cast<std::size_t>(choice)];
-        print_empty_line();
-        print_line("Sie haben die Aufloesung " + plain_form(row[1]) + "x" + plain_form(row[2]) +
-                   " gewaehlt.");
-        print_empty_line();
-        if (write_slot(state, slot, buffer, row[1], row[2])) {
-            print_advice(row[1], row[2]);
-        } else {
-            print_line(
-                "Fehler: Die Datei konnte nicht geschrieben werden. Der Slot wurde nicht "
-                "veraendert!");
-        }
+        return dialogue_outcome::slot_kept;
     }
-    close_target(state.target);
-    wait_for_enter();
+    const auto& row = state.modes.rows[static_cast<std::size_t>(choice)];
+    print_empty_line();
+    print_line("Sie haben die Aufloesung " + plain_form(row[1]) + "x" + plain_form(row[2]) +
+               " gewaehlt.");
+    print_empty_line();
+    if (!write_slot(state, slot, buffer, row[1], row[2])) {
+        print_line("Fehler: Die Datei konnte nicht geschrieben werden.");
+        print_line("Der Slot wurde nicht veraendert!");
+        return dialogue_outcome::write_refused;
+    }
+    print_advice(row[1], row[2]);
+    return dialogue_outcome::slot_written;
 }

@@ -4,7 +4,7 @@
 
 int main() {
     console_open();
-    const int status = run_patch(game_setup);
+    const int status = run_patch(known_setup);
     console_close();
     return status;
 }

@@ -1,62 +1,16 @@
 #include "run.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 #include "console.h"
 #include "dialogue.h"
 #include "digest.h"
+#include "prompts.h"
+#include "run_state.h"
 
-const target_row game_targets[2] = {
-    {"cstrike.exe", 946176, 844536, 844600,
-     "Dateilaenge stimmt nicht. Nicht CS 1.5 US-Retail? breche ab!",
-     "Datei wurde anderweitig veraendert. Nicht CS 1.5 US-Retail? Breche ab!", true},
-    {"hl.exe", 942080, 848632, 848696,
-     "Dateilaenge stimmt nicht. Nicht US-Halflife 1.1.1.0? breche ab!",
-     "Datei wurde anderweitig veraendert. Nicht US-Halflife 1.1.1.0? Breche ab!", false},
-};
-
-const std::string_view game_header_texts[2] = {"DB1131FF326055BD86F7618809AD1B28",
-                                               "82BEF32153657DC25DC439A3B500A614"};
-const std::string_view game_guard_texts[2] = {"677C75B25CC9D9794BB8DA26E46C62A6",
-                                              "486F613A20AEE71C7610A665F49BCBF1"};
-
-const run_setup game_setup = {game_targets, game_header_texts, game_guard_texts};
-
-void print_text(std::string_view text) { console_write(text); }
-
-void print_line(std::string_view text) {
-    std::string line(text);
-    line += "\r\n";
-    console_write(line);
-}
-
-void print_empty_line() { console_write("\r\n"); }
-
-bool read_key(std::string& text) {
-    console_key key;
-    if (!console_next_key(key)) {
-        return false;
-    }
-    text.clear();
-    if (key.extended) {
-        text += static_cast<char>(255);
-    }
-    text += static_cast<char>(key.code);
-    return true;
-}
-
-bool wait_for_enter() {
-    print_line("(Enter zum Beenden druecken)");
-    std::string key;
-    while (read_key(key)) {
-        if (key == "\r") {
-            return true;
-        }
-    }
-    return false;
-}
-
-void end_run(run_state& state) { close_target(state.target); }
+const run_setup known_setup = {known_releases, accepted_header_texts, accepted_guard_texts};
 
 std::string block_digest(std::span<const std::uint8_t> block) {
     const auto end = std::find(block.begin(), block.end(), std::uint8_t{0});
@@ -67,18 +21,26 @@ std::string block_digest(std::span<const std::uint8_t> block) {
 
 namespace {
 
+// The product is built without exceptions: a failed allocation ends the run here instead
+// of throwing through code (and system callbacks) that cannot unwind.
+void end_when_out_of_memory() {
+    print_line("Fehler: Nicht genug Arbeitsspeicher. Breche ab!");
+    console_close();
+    std::_Exit(0);
+}
+
 bool accepted(const std::string& text, std::span<const std::string_view> texts) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-// The first target row whose file opens for reading, or none.
+// The first target row whose file opens for reading, or none. Leaves nothing open.
 const target_row* find_target(const run_setup& setup, target_file& file) {
     for (const target_row& row : setup.targets) {
-        if (open_for_reading(file, row.file_name)) {
-            close_target(file);
+        const bool found = open_for_reading(file, row.file_name);
+        close_target(file);
+        if (found) {
             return &row;
         }
-        close_target(file);
     }
     return nullptr;
 }
@@ -103,20 +65,38 @@ bool identify(const run_setup& setup, run_state& state) {
         print_line(guard);
     }
     print_line(row.altered_message);
-    close_target(state.target);
+    return false;
+}
+
+// Whether the run ends with the Enter prompt after the dialogue.
+bool prompts_for_enter(dialogue_outcome outcome) {
+    switch (outcome) {
+        case dialogue_outcome::slot_kept:
+        case dialogue_outcome::slot_written:
+        case dialogue_outcome::write_refused:
+            return true;
+        case dialogue_outcome::ended_by_nine:
+        case dialogue_outcome::input_ended:
+            return false;
+    }
     return false;
 }
 
 }  // namespace
 
 int run_patch(const run_setup& setup) {
+    std::set_new_handler(end_when_out_of_memory);
     run_state state;
+
     print_line("Pixelwarde 1.2");
     print_empty_line();
     state.row = find_target(setup, state.target);
     if (state.row == nullptr) {
         print_line("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?");
-        end_run(state);
+        // A console window of its own closes with the run: keep the line readable.
+        if (console_is_interactive() && console_owned_alone()) {
+            wait_for_enter_silently();
+        }
         return 0;
     }
     print_text(state.row->file_name);
@@ -124,12 +104,16 @@ int run_patch(const run_setup& setup) {
     print_empty_line();
     state.modes = take_display_mode_list();
     open_for_update(state.target, state.row->file_name);
-    if (!identify(setup, state)) {
-        wait_for_enter();
-        end_run(state);
-        return 0;
+
+    bool prompt = true;
+    if (identify(setup, state)) {
+        prompt = prompts_for_enter(run_dialogue(state));
     }
-    run_dialogue(state);
-    end_run(state);
+
+    // Closed before the prompt: a written slot is in the file while the user reads.
+    close_target(state.target);
+    if (prompt) {
+        wait_for_enter();
+    }
     return 0;
 }

@@ -2,6 +2,8 @@
 // file in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +16,9 @@
 #include "dialogue.h"
 #include "digest.h"
 #include "mode_list.h"
+#include "prompts.h"
 #include "run.h"
+#include "run_state.h"
 
 namespace {
 
@@ -25,10 +29,19 @@ using bytes = std::vector<std::uint8_t>;
 
 std::vector<packed_mode> scripted_modes;
 
+// Every source reports the scripted modes; the list's merge keeps each once.
 std::optional<std::vector<packed_mode>> scripted_source(std::int32_t) { return scripted_modes; }
-std::optional<std::vector<packed_mode>> no_source(std::int32_t) { return std::nullopt; }
 
-// --- a synthetic game file ------------------------------------------------------------
+// --- synthetic releases and game files ------------------------------------------------
+
+// Small stand-ins for the two releases: their names and messages, a few KB long, so that a
+// case writes kilobytes, not a megabyte. The real rows are run once below.
+const std::array<target_row, 2> small_releases = {{
+    {"cstrike.exe", 4096, 2048, 2112, known_releases[0].length_message,
+     known_releases[0].altered_message, true},
+    {"hl.exe", 3072, 1024, 1088, known_releases[1].length_message,
+     known_releases[1].altered_message, false},
+}};
 
 struct size_pair {
     std::uint32_t width;
@@ -76,14 +89,12 @@ bytes read_file(const char* name) {
 class run_test : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_sources_[0] = mode_sources[0];
-        saved_sources_[1] = mode_sources[1];
-        saved_sources_[2] = mode_sources[2];
-        mode_sources[0].take = scripted_source;
-        mode_sources[1].take = no_source;
-        mode_sources[2].take = no_source;
-        scripted_modes = {pack_mode(640, 480), pack_mode(800, 600), pack_mode(1280, 1024),
-                          pack_mode(1920, 1080)};
+        std::copy(std::begin(mode_sources), std::end(mode_sources), saved_sources_.begin());
+        for (mode_source& source : mode_sources) {
+            source.take = scripted_source;
+        }
+        scripted_modes = {pack_mode(1920, 1080), pack_mode(640, 480), pack_mode(1280, 1024),
+                          pack_mode(800, 600)};
         previous_folder_ = fs::current_path();
         folder_ = fs::temp_directory_path() /
                   ("pixelwarde-run-test-" + std::to_string(std::random_device{}()));
@@ -91,15 +102,13 @@ protected:
         fs::current_path(folder_);
         testbed_guard_ = digest_text("pixelwarde-testbed");
         guard_texts_[0] = testbed_guard_;
-        setup_ = {game_targets, game_header_texts, guard_texts_};
+        setup_ = {small_releases, accepted_header_texts, guard_texts_};
     }
 
     void TearDown() override {
         fs::current_path(previous_folder_);
         fs::remove_all(folder_);
-        for (int i = 0; i < mode_source_count; ++i) {
-            mode_sources[i] = saved_sources_[i];
-        }
+        std::copy(saved_sources_.begin(), saved_sources_.end(), std::begin(mode_sources));
     }
 
     // The whole run with these keys; returns what it wrote.
@@ -110,13 +119,13 @@ protected:
     }
 
     run_setup setup_;
+    std::array<std::string_view, 1> guard_texts_;
 
 private:
-    mode_source saved_sources_[mode_source_count];
+    std::array<mode_source, mode_source_count> saved_sources_;
     fs::path previous_folder_;
     fs::path folder_;
     std::string testbed_guard_;
-    std::string_view guard_texts_[1];
 };
 
 const std::string slot_listing =
@@ -154,7 +163,7 @@ const std::string four_to_three_advice =
 const std::string enter_prompt = "(Enter zum Beenden druecken)\r\n";
 
 TEST_F(run_test, full_run_rewrites_the_chosen_slot_only) {
-    const bytes before = game_file(game_targets[0]);
+    const bytes before = game_file(small_releases[0]);
     write_file("cstrike.exe", before);
     // "0", "x" and an extended key at the slot choice are ignored.
     const std::string out = run(std::string("0x\xff") + "3" + "3\r" + "\r");
@@ -162,23 +171,10 @@ TEST_F(run_test, full_run_rewrites_the_chosen_slot_only) {
                        "Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n" + wide_advice +
                        enter_prompt);
     bytes expected = before;
-    const std::uint64_t slot_3 = game_targets[0].slot_table_offset + 16;
+    const std::uint64_t slot_3 = small_releases[0].slot_table_offset + 16;
     put_le32(expected, slot_3, 1280);
     put_le32(expected, slot_3 + 4, 1024);
     EXPECT_EQ(read_file("cstrike.exe"), expected);
-}
-
-TEST_F(run_test, hl_exe_is_patched_at_its_own_slot_table) {
-    const bytes before = game_file(game_targets[1]);
-    write_file("hl.exe", before);
-    const std::string out = run("81\r\r");
-    EXPECT_NE(out.find("hl.exe gefunden!\r\n"), std::string::npos);
-    EXPECT_NE(out.find("Sie haben die Aufloesung 640x480 gewaehlt."), std::string::npos);
-    bytes expected = before;
-    const std::uint64_t slot_8 = game_targets[1].slot_table_offset + 56;
-    put_le32(expected, slot_8, 640);
-    put_le32(expected, slot_8 + 4, 480);
-    EXPECT_EQ(read_file("hl.exe"), expected);
 }
 
 // Typed answers and what they choose: the list has 4 modes, 5 keeps the slot.
@@ -199,7 +195,7 @@ TEST_F(run_test, typed_answers_choose_by_rounded_number) {
     };
     for (const answer_case& c : cases) {
         SCOPED_TRACE(c.typed);
-        const bytes before = game_file(game_targets[0]);
+        const bytes before = game_file(small_releases[0]);
         write_file("cstrike.exe", before);
         const std::string out = run(std::string("3") + c.typed + "\r");
         std::size_t blocks = 0;
@@ -232,7 +228,7 @@ TEST_F(run_test, advice_depends_on_exact_four_to_three) {
     for (const advice_case& c : cases) {
         SCOPED_TRACE(c.mode.width);
         scripted_modes = {pack_mode(c.mode.width, c.mode.height)};
-        write_file("cstrike.exe", game_file(game_targets[0]));
+        write_file("cstrike.exe", game_file(small_releases[0]));
         const std::string out = run("11\r\r");
         std::string expected = "Sie haben die Aufloesung ";
         expected += std::to_string(c.mode.width) + "x" + std::to_string(c.mode.height);
@@ -245,7 +241,7 @@ TEST_F(run_test, advice_depends_on_exact_four_to_three) {
 
 TEST_F(run_test, no_display_mode_offers_only_keeping_the_slot) {
     scripted_modes.clear();
-    const bytes before = game_file(game_targets[0]);
+    const bytes before = game_file(small_releases[0]);
     write_file("cstrike.exe", before);
     const std::string out =
         run("1"
@@ -270,7 +266,7 @@ TEST_F(run_test, nine_and_ended_input_leave_the_file_alone) {
     };
     for (const char* keys : cases) {
         SCOPED_TRACE(keys);
-        const bytes before = game_file(game_targets[0]);
+        const bytes before = game_file(small_releases[0]);
         write_file("cstrike.exe", before);
         const std::string out = run(keys);
         EXPECT_EQ(out.find(enter_prompt), std::string::npos);
@@ -286,7 +282,7 @@ struct dialogue_fixture : run_test {
     // A run state as the start-up leaves it, with the target opened as asked.
     run_state state_for(bool writable, std::vector<size_pair> modes) {
         run_state state;
-        state.row = &game_targets[0];
+        state.row = &small_releases[0];
         if (writable) {
             open_for_update(state.target, "cstrike.exe");
         } else {
@@ -302,8 +298,8 @@ struct dialogue_fixture : run_test {
 };
 
 TEST_F(dialogue_fixture, write_changes_low_bytes_and_keeps_high_bytes) {
-    bytes before = game_file(game_targets[0]);
-    const std::uint64_t slot_4 = game_targets[0].slot_table_offset + 24;
+    bytes before = game_file(small_releases[0]);
+    const std::uint64_t slot_4 = small_releases[0].slot_table_offset + 24;
     const std::uint8_t slot_bytes[8] = {0x80, 0x02, 0x00, 0x00, 0xE0, 0x01, 0x00, 0x00};
     std::copy(std::begin(slot_bytes), std::end(slot_bytes),
               before.begin() + static_cast<std::ptrdiff_t>(slot_4));
@@ -332,37 +328,159 @@ TEST_F(dialogue_fixture, write_changes_low_bytes_and_keeps_high_bytes) {
     EXPECT_EQ(slot_5_after, (bytes{0x80, 0x07, 0xAB, 0xCD, 0x38, 0x04, 0xEF, 0x01}));
 }
 
+const std::string write_error =
+    "Fehler: Die Datei konnte nicht geschrieben werden.\r\n"
+    "Der Slot wurde nicht veraendert!\r\n";
+
 TEST_F(dialogue_fixture, refused_write_is_reported_and_changes_nothing) {
-    const bytes before = game_file(game_targets[0]);
+    const bytes before = game_file(small_releases[0]);
     write_file("cstrike.exe", before);
     run_state state = state_for(false, {{1280, 1024}});
-    console_script_start(script_keys("31\r\r"));
-    run_dialogue(state);
-    end_run(state);
+    console_script_start(script_keys("31\r"));
+    EXPECT_EQ(run_dialogue(state), dialogue_outcome::write_refused);
+    close_target(state.target);
     const std::string& out = console_script_output();
-    EXPECT_NE(out.find("Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n"
-                       "Fehler: Die Datei konnte nicht geschrieben werden. Der Slot wurde nicht "
-                       "veraendert!\r\n" +
-                       enter_prompt),
+    EXPECT_NE(out.find("Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n" + write_error),
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("Bitte beachten"), std::string::npos);
     EXPECT_EQ(read_file("cstrike.exe"), before);
 }
 
+// The file shrank under the run (another program truncated it): slot 6 can no longer be
+// read, so its bytes 2, 3, 6 and 7 are unknown and nothing may be written there.
+TEST_F(dialogue_fixture, a_slot_that_could_not_be_read_is_never_written) {
+    write_file("cstrike.exe", game_file(small_releases[0]));
+    run_state state = state_for(true, {{1280, 1024}});
+    const std::uint64_t cut = small_releases[0].slot_table_offset + 5 * 8;
+    fs::resize_file("cstrike.exe", cut);
+    const bytes before = read_file("cstrike.exe");
+    console_script_start(script_keys("61\r"));
+    EXPECT_EQ(run_dialogue(state), dialogue_outcome::write_refused);
+    close_target(state.target);
+    const std::string& out = console_script_output();
+    EXPECT_NE(out.find("(5)  800x 600\r\n(6)  0x 0\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("gewaehlt.\r\n\r\n" + write_error), std::string::npos) << out;
+    EXPECT_EQ(read_file("cstrike.exe"), before);
+
+    slot_buffer never_read;
+    EXPECT_FALSE(write_slot(state, 1, never_read, 640, 480));
+}
+
 TEST_F(dialogue_fixture, a_zero_row_from_a_shorter_second_gathering_is_not_written) {
-    const bytes before = game_file(game_targets[0]);
+    const bytes before = game_file(small_releases[0]);
     write_file("cstrike.exe", before);
     // Counted three modes, but the second gathering found only one.
     run_state state = state_for(true, {{800, 600}, {0, 0}, {0, 0}});
-    console_script_start(script_keys("12\r4\r\r"));
-    run_dialogue(state);
-    end_run(state);
+    console_script_start(script_keys("12\r4\r"));
+    EXPECT_EQ(run_dialogue(state), dialogue_outcome::slot_kept);
+    close_target(state.target);
     const std::string& out = console_script_output();
     EXPECT_NE(out.find("(2) 0x0\r\n"), std::string::npos);
     EXPECT_NE(out.find("2\r\nZu aendernder Aufloesungsslot:"), std::string::npos);
     EXPECT_NE(out.find("Slot wird nicht veraendert!"), std::string::npos);
     EXPECT_EQ(read_file("cstrike.exe"), before);
+}
+
+// The dialogue reports how it ended and leaves the prompt and the file to the run.
+TEST_F(dialogue_fixture, outcomes_and_no_prompt_of_its_own) {
+    struct outcome_case {
+        const char* keys;
+        dialogue_outcome outcome;
+    };
+    const outcome_case cases[] = {
+        {"9", dialogue_outcome::ended_by_nine},   {"", dialogue_outcome::input_ended},
+        {"3", dialogue_outcome::input_ended},     {"32\r", dialogue_outcome::slot_kept},
+        {"31\r", dialogue_outcome::slot_written},
+    };
+    for (const outcome_case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        write_file("cstrike.exe", game_file(small_releases[0]));
+        run_state state = state_for(true, {{1920, 1080}});
+        console_script_start(script_keys(c.keys));
+        EXPECT_EQ(run_dialogue(state), c.outcome);
+        EXPECT_EQ(console_script_output().find(enter_prompt), std::string::npos);
+        close_target(state.target);
+    }
+}
+
+// The 80-character advice line wraps by itself only on an 80-column console; elsewhere it
+// needs its line end. Output that is no console gets the bytes as they always were.
+TEST_F(run_test, advice_line_ends_where_the_console_would_not_wrap_it) {
+    const std::string eighty =
+        "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist";
+    struct width_case {
+        std::size_t columns;
+        const char* after;
+    };
+    const width_case cases[] = {{0, ""}, {80, ""}, {120, "\r\n"}, {40, "\r\n"}};
+    for (const width_case& c : cases) {
+        SCOPED_TRACE(c.columns);
+        write_file("cstrike.exe", game_file(small_releases[0]));
+        console_script_start(script_keys("14\r\r"));
+        console_script_set_console(c.columns, false);
+        run_patch(setup_);
+        EXPECT_NE(console_script_output().find(eighty + c.after + "das Bild in die Breite"),
+                  std::string::npos);
+    }
+}
+
+// Not found: a console window of the tool's own would close at once, so the run waits for
+// Enter there, printing nothing more; anywhere else it ends at once.
+TEST_F(run_test, not_found_waits_for_enter_only_in_a_console_of_its_own) {
+    const std::string not_found =
+        "Pixelwarde 1.2\r\n\r\n"
+        "cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?\r\n";
+    struct console_case {
+        bool interactive;
+        bool owned_alone;
+        std::size_t keys_read;
+    };
+    const console_case cases[] = {{true, true, 3}, {true, false, 0}, {false, true, 0}};
+    for (const console_case& c : cases) {
+        SCOPED_TRACE(c.interactive);
+        SCOPED_TRACE(c.owned_alone);
+        console_script_start(script_keys("x1\rx"), c.interactive);
+        console_script_set_console(80, c.owned_alone);
+        EXPECT_EQ(run_patch(setup_), 0);
+        EXPECT_EQ(console_script_output(), not_found);
+        EXPECT_EQ(console_script_keys_read(), c.keys_read);
+    }
+}
+
+// A third release is one more row: its own name, length and offsets, and a whole dialogue.
+TEST_F(run_test, a_third_release_row_runs_a_whole_dialogue) {
+    const std::array<target_row, 3> rows = {
+        small_releases[0], small_releases[1],
+        target_row{"third.exe", 6000, 4000, 4064, "length", "altered", false}};
+    setup_.targets = rows;
+    const bytes before = game_file(rows[2]);
+    write_file("third.exe", before);
+    const std::string out = run("21\r\r");
+    EXPECT_NE(out.find("third.exe gefunden!\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("(2)  400x 300\r\n"), std::string::npos);
+    EXPECT_NE(out.find("Sie haben die Aufloesung 640x480 gewaehlt."), std::string::npos);
+    bytes expected = before;
+    put_le32(expected, rows[2].slot_table_offset + 8, 640);
+    put_le32(expected, rows[2].slot_table_offset + 12, 480);
+    EXPECT_EQ(read_file("third.exe"), expected);
+}
+
+// The real rows: each release's file is found, identified and patched at its own slots.
+TEST_F(run_test, the_known_releases_patch_their_own_slot_tables) {
+    setup_.targets = known_releases;
+    for (const target_row& row : known_releases) {
+        SCOPED_TRACE(row.file_name);
+        const bytes before = game_file(row);
+        write_file(row.file_name, before);
+        const std::string out = run("81\r\r");
+        EXPECT_NE(out.find(std::string(row.file_name) + " gefunden!\r\n"), std::string::npos);
+        bytes expected = before;
+        put_le32(expected, row.slot_table_offset + 56, 640);
+        put_le32(expected, row.slot_table_offset + 60, 480);
+        EXPECT_EQ(read_file(row.file_name), expected);
+        fs::remove(row.file_name);  // the next row's file must be the one found
+    }
 }
 
 }  // namespace

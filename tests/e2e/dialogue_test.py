@@ -34,8 +34,8 @@ WIDE_ADVICE = (
             "Die config.cfg liegt normalerweise im Ordner \"cstrike\"."))
 FOUR_TO_THREE_ADVICE = lines(
     "Bitte ggf. die \"default_fov\"-Variable in der config.cfg auskommentieren.")
-WRITE_REFUSED = lines(
-    "Fehler: Die Datei konnte nicht geschrieben werden. Der Slot wurde nicht veraendert!")
+WRITE_REFUSED = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
+                      "Der Slot wurde nicht veraendert!")
 
 
 def slot_listing(name):

@@ -2,6 +2,7 @@
 // 18 bytes "pixelwarde-testbed", so that synthetic game files pass the checks.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console.h"
 #include "digest.h"
@@ -10,9 +11,11 @@
 int main() {
     console_open();
     const std::string testbed_text = digest_text("pixelwarde-testbed");
-    const std::string_view guard_texts[3] = {game_guard_texts[0], game_guard_texts[1],
-                                             testbed_text};
-    const run_setup setup = {game_targets, game_header_texts, guard_texts};
+    std::vector<std::string_view> guard_texts(known_setup.guard_texts.begin(),
+                                              known_setup.guard_texts.end());
+    guard_texts.push_back(testbed_text);
+    run_setup setup = known_setup;
+    setup.guard_texts = guard_texts;
     const int status = run_patch(setup);
     console_close();
     return status;
