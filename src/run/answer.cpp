@@ -114,9 +114,10 @@ std::size_t numeral_length(std::string_view text, bool hex) {
     return i;
 }
 
-// Reads like strtod in the "C" locale, whatever locale the process is in. from_chars does
-// the exact conversion; the extent of the number is found here, because from_chars takes
-// no plus sign and libstdc++ 12 lets a hexadecimal exponent carry two signs.
+// Reads like strtod in the "C" locale, whatever locale the process is in. strtod itself is
+// not used: it follows the process locale, and mingw-w64's reads a bare sign ("-n") as -0.
+// from_chars does the exact conversion; the extent of the number is found here, because
+// from_chars takes no plus sign and libstdc++ 12 lets a hexadecimal exponent carry two signs.
 double c_locale_number(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {

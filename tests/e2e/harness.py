@@ -132,10 +132,13 @@ class terminal_session:
     """The program in a real pseudo-terminal: keys are written as a terminal sends them,
     and everything the program writes is collected."""
 
-    def __init__(self, program, folder, env=None, columns=80, rows=24):
+    def __init__(self, program, folder, env=None, columns=80, rows=24, argv=None):
+        """argv, when given, is the whole command line, searched for in PATH."""
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(folder)
+            if argv:
+                os.execvpe(argv[0], argv, environment(env))
             os.execve(program, [program], environment(env))
         import fcntl
         import struct

@@ -2,6 +2,8 @@
 """Start-up and identification of the game file, end to end: every way the run can end
 before the slot dialogue, with the exact bytes written and the file left as it was."""
 
+import os
+import time
 import unittest
 
 from harness import (ENTER_PROMPT, NOT_FOUND, PROGRAM, TESTBED, TITLE, UNDER_WINE, found,
@@ -113,6 +115,43 @@ class startup_in_terminal(unittest.TestCase):
                     self.assertTrue(session.terminal_echoes())
                 finally:
                     session.close()
+
+
+@unittest.skipUnless(UNDER_WINE, "consoles of their own are Windows consoles")
+class startup_in_wine_console(unittest.TestCase):
+    """Wine's console in a terminal belongs to the program alone, as a console window opened
+    by a double-click does; started from cmd it is shared."""
+
+    def run_in_console(self, argv):
+        from harness import exit_code, terminal_session
+        with game_folder() as g:
+            session = terminal_session(PROGRAM, g.path, argv=argv)
+            try:
+                session.expect(b"nicht gefunden! Liegt pixelwarde im falschen Ordner?")
+                ended = False
+                deadline = time.monotonic() + 1.5
+                while time.monotonic() < deadline:
+                    if os.waitpid(session.pid, os.WNOHANG)[0]:
+                        ended = True
+                        session.status = 0
+                        break
+                    time.sleep(0.05)
+                if not ended:
+                    session.send(b"x")
+                    session.send(b"\r")
+                    self.assertEqual(exit_code(session.wait()), 0)
+                return ended, session.output
+            finally:
+                session.close()
+
+    def test_not_found_waits_for_enter_in_a_console_of_its_own(self):
+        ended, out = self.run_in_console(["wine", PROGRAM])
+        self.assertFalse(ended, "the line would vanish with the console window")
+        self.assertNotIn(b"Enter zum Beenden", out)
+
+    def test_not_found_ends_at_once_in_a_shared_console(self):
+        ended, _ = self.run_in_console(["wine", "cmd", "/c", PROGRAM])
+        self.assertTrue(ended)
 
 
 if __name__ == "__main__":
