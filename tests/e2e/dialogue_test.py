@@ -9,7 +9,7 @@ import struct
 import subprocess
 import unittest
 
-from harness import (ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, environment,
+from harness import (CRLF, ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, environment,
                      exit_code, found, game_folder, lines, main, run_piped, terminal_session)
 import make_game_file
 
@@ -217,6 +217,25 @@ class terminal_runs(runs_on_the_display):
                           advice(w, h) + ENTER_PROMPT, s.output)
             self.assertEqual(g.read(), patched(before, 1, 7, w, h))
             self.assertTrue(s.terminal_echoes())
+
+    def test_advice_reads_right_at_any_width(self):
+        # The 80-character advice line wraps by itself on 80 columns only; on any other
+        # width it carries its own line end.
+        wide = [i for i, (w, h) in enumerate(self.modes, 1) if h != w / 4.0 * 3.0]
+        if not wide:
+            self.skipTest("the display offers no wide-screen mode")
+        eighty = b"Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist"
+        for columns, after in ((80, b""), (120, CRLF), (60, CRLF)):
+            with self.subTest(columns=columns), game_folder() as g:
+                s = terminal_session(TESTBED, g.path, env=self.display.env, columns=columns)
+                self.addCleanup(s.close)
+                g.write_game(slots=SLOTS)
+                s.expect(b"Welche Aufloesung soll veraendert werden?\r\n\r\n")
+                s.send(b"2%d\r" % wide[0])
+                s.expect(b"(Enter zum Beenden druecken)\r\n")
+                s.send(b"\r")
+                self.assertEqual(exit_code(s.wait()), 0)
+                self.assertIn(eighty + after + b"das Bild in die Breite", s.output)
 
     def test_nine_ends_at_once(self):
         with game_folder() as g:
