@@ -62,8 +62,9 @@ WINDOWS7_IMPORTS = {
     },
 }
 
-WINDOWS7_GUID = "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
-WINDOWS10_GUID = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+# supportedOS ids of Windows 7, 8, 8.1 and 10 (which 11 shares).
+SUPPORTED_OS = ["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
 
 
 def imports(objdump, program):
@@ -102,10 +103,10 @@ def header(program):
 
 
 def resources(windres, program):
-    """The exe's resources as windres writes them back as resource script text."""
-    out = subprocess.run([windres, "-i", program, "-O", "rc"], capture_output=True,
-                         check=True, text=True)
-    return out.stdout
+    """The exe's resources as windres writes them back as resource script text; empty when
+    it has none."""
+    out = subprocess.run([windres, "-i", program, "-O", "rc"], capture_output=True, text=True)
+    return out.stdout if out.returncode == 0 else ""
 
 
 def check_every_build(table, rc):
@@ -114,10 +115,10 @@ def check_every_build(table, rc):
     if not dlls or not dlls <= SYSTEM_DLLS:
         faults.append("not a system DLL: " + (", ".join(sorted(dlls - SYSTEM_DLLS))
                                               or "(no imports read)"))
-    for text in ["FILEVERSION 1, 2, 0, 0", 'VALUE "ProductName", "Pixelwarde"',
-                 'VALUE "FileVersion", "1.2.0.0"', 'VALUE "OriginalFilename", "pixelwarde.exe"',
-                 'VALUE "FileDescription", "', "RT_MANIFEST", 'level=""asInvoker""',
-                 WINDOWS7_GUID, WINDOWS10_GUID]:
+    expected = ["FILEVERSION 1, 2, 0, 0", 'VALUE "ProductName", "Pixelwarde"',
+                'VALUE "FileVersion", "1.2.0.0"', 'VALUE "OriginalFilename", "pixelwarde.exe"',
+                'VALUE "FileDescription", "', "RT_MANIFEST", 'level=""asInvoker""']
+    for text in expected + SUPPORTED_OS:
         if text not in rc:
             faults.append("resource lacks " + text)
     return faults
