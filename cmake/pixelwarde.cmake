@@ -1,6 +1,10 @@
 # pw_add_test(NAME SOURCES... LIBS...) builds one GoogleTest program and registers it with CTest.
-# On the Windows build CTest runs it through Wine (the cross-compiling emulator).
+# On the Windows build CTest runs it through Wine (the cross-compiling emulator). The release
+# build has no GoogleTest and builds none.
 function(pw_add_test name)
+  if(PW_RELEASE)
+    return()
+  endif()
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest_main)

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""scripts/run without a folder on a machine without a display, as a newcomer meets it in a
+terminal: a private X server offers 1920x1080, slot 1 takes it, the advice and the written
+slot are shown, and the X server is gone when the run ends, also after Ctrl+C."""
+
+import os
+import pty
+import re
+import select
+import signal
+import time
+import unittest
+
+RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "run")
+LIMIT = 120  # the first call may build the native tool
+
+
+class demo_session:
+    def __init__(self):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execve(RUN, [RUN], env)
+        self.output = b""
+        self.status = None
+
+    def expect(self, text):
+        deadline = time.monotonic() + LIMIT
+        while text not in self.output:
+            left = deadline - time.monotonic()
+            ready = select.select([self.fd], [], [], max(0.0, left))[0] if left > 0 else []
+            chunk = self._read() if ready else b""
+            if not chunk:
+                raise AssertionError("%r not seen; output: %r" % (text, self.output))
+
+    def send(self, data):
+        os.write(self.fd, data)
+
+    def wait(self):
+        deadline = time.monotonic() + LIMIT
+        while self.status is None:
+            if select.select([self.fd], [], [], 0.05)[0]:
+                self._read()
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.status = os.waitstatus_to_exitcode(status)
+            elif time.monotonic() > deadline:
+                os.killpg(self.pid, signal.SIGKILL)
+                os.waitpid(self.pid, 0)
+                raise AssertionError("scripts/run did not end; output: %r" % self.output)
+        while select.select([self.fd], [], [], 0)[0] and self._read():
+            pass
+        os.close(self.fd)
+        return self.status
+
+    def xvfb_pid(self):
+        found = re.search(rb"Xvfb 1920x1080 on :\d+, pid (\d+)", self.output)
+        if not found:
+            raise AssertionError("no private X server announced: %r" % self.output)
+        return int(found.group(1))
+
+    def _read(self):
+        try:
+            chunk = os.read(self.fd, 65536)
+        except OSError:
+            return b""
+        self.output += chunk
+        return chunk
+
+
+def running(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    return True
+
+
+class demo_without_display(unittest.TestCase):
+    def test_slot_one_takes_the_private_servers_mode(self):
+        run = demo_session()
+        run.expect(b"Welche Aufloesung soll veraendert werden?")
+        server = run.xvfb_pid()
+        self.assertTrue(running(server))
+        run.send(b"1")
+        run.expect(b"(1) 1920x1080\r\n(2) Slot nicht veraendern\r\n")
+        run.send(b"1\r")
+        run.expect(b"Sie haben die Aufloesung 1920x1080 gewaehlt.")
+        run.expect(b"(fuer 16:9): default_fov 106.270273206")
+        run.expect(b"(Enter zum Beenden druecken)")
+        run.send(b"\r")
+        self.assertEqual(run.wait(), 0)
+        self.assertRegex(run.output, rb"slot 1: 80 07 00 00 38 04 00 00  1920x1080  \* was 320x240")
+        self.assertRegex(run.output, rb"slot 2: 90 01 00 00 2C 01 00 00  400x300\r\n")
+        self.assertFalse(running(server))
+
+    def test_ctrl_c_stops_the_private_server(self):
+        for prompt, keys in [(b"Welche Aufloesung soll veraendert werden?", b""),
+                             (b"Slot nicht veraendern", b"1")]:
+            with self.subTest(prompt=prompt):
+                run = demo_session()
+                run.expect(b"Welche Aufloesung soll veraendert werden?")
+                server = run.xvfb_pid()
+                run.send(keys)
+                run.expect(prompt)
+                time.sleep(0.2)
+                run.send(b"\x03")
+                self.assertNotEqual(run.wait(), 0)
+                self.assertFalse(running(server))
+                folder = re.search(rb"synthetic game file: (\S+)/cstrike.exe", run.output)
+                self.assertFalse(os.path.exists(folder.group(1).decode()))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,39 @@
+# The Debian packages the project needs, in one place. Sourced by scripts/run, scripts/test
+# and scripts/package:
+#   source scripts/packages.sh
+#   pw_install_missing build native demo     # installs what those groups need and is missing
+
+# Group name -> packages.
+declare -A pw_packages=(
+  # every build
+  [build]="cmake make python3 git"
+  # the native build (GoogleTest is part of its configure) and the X headers
+  [native]="g++ googletest libx11-dev libxrandr-dev libxcb1-dev libxcb-randr0-dev"
+  # scripts/run's demo on a machine without a display
+  [demo]="xvfb"
+  # the Windows builds (posix thread model for the tests, win32 for the release) under Wine
+  [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 wine wine64"
+  # the tests: X servers (Xvfb, Xorg with the dummy driver), xrandr, terminals, tracing
+  [test]="xvfb x11-xserver-utils xserver-xorg-core xserver-xorg-video-dummy locales tmux strace"
+  # the fuzz target
+  [fuzz]="clang libclang-rt-14-dev"
+  # static checks
+  [static]="clang-format clang-tidy cppcheck"
+)
+
+pw_install_missing() {
+  local group p missing=()
+  for group in "$@"; do
+    [ -n "${pw_packages[$group]+set}" ] || { echo "unknown package group: $group" >&2; return 1; }
+    for p in ${pw_packages[$group]}; do
+      dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$p")
+    done
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
