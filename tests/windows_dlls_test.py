@@ -55,7 +55,7 @@ WINDOWS7_IMPORTS = {
     "msvcrt.dll": {
         "___lc_codepage_func", "___mb_cur_max_func", "__getmainargs", "__initenv",
         "__iob_func", "__set_app_type", "__setusermatherr", "_acmdln", "_amsg_exit",
-        "_cexit", "_close", "_commode", "_errno", "_fmode", "_initterm", "_onexit", "_read",
+        "_cexit", "_close", "_commode", "_errno", "_exit", "_fmode", "_initterm", "_onexit", "_read",
         "_write", "abort", "calloc", "exit", "fflush", "fprintf", "fputc", "fputs", "free",
         "fwrite", "localeconv", "malloc", "memchr", "memcmp", "memcpy", "memmove", "memset",
         "realloc", "signal", "strcmp", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
