@@ -50,3 +50,6 @@ bool console_next_key(console_key& key);
 // True when the next key is a character (code 32 and up) that is already at hand, as
 // during a paste; never waits. False when no such key is known to be there.
 bool console_character_waiting();
+// Called from console_next_key, while it waits, when the process has been stopped (Ctrl+Z)
+// and continued: the shell has written over the screen meanwhile. nullptr for nothing.
+void console_set_resume_action(void (*action)());
