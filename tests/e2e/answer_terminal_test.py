@@ -47,9 +47,13 @@ class probe_pane:
         env.pop("TMUX", None)
         self._tmux(["-f", config, "new-session", "-d", "-x", str(columns), "-y", str(rows),
                     "-c", self.folder, program], env)
-        # Everything the probe writes, byte for byte.
-        self._tmux(["pipe-pane", "-o", "cat > " + self.raw])
-        self.wait_for(lambda: self.screen()[0] == READY, "the probe to start")
+        try:
+            # Everything the probe writes, byte for byte.
+            self._tmux(["pipe-pane", "-o", "cat > " + self.raw])
+            self.wait_for(lambda: self.screen()[0] == READY, "the probe to start")
+        except BaseException:
+            self.close()  # no test holds the pane yet to end it
+            raise
 
     def _tmux(self, args, env=None):
         result = subprocess.run(["tmux", "-S", self.socket] + args, env=env,

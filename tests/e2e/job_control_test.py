@@ -59,7 +59,11 @@ class shell:
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
         self.output = b""
         self.tool = None
-        self.expect(PROMPT)
+        try:
+            self.expect(PROMPT)
+        except BaseException:
+            self.close()  # no test holds the shell yet to end it
+            raise
 
     def send(self, data):
         os.write(self.fd, data)
