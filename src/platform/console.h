@@ -56,3 +56,6 @@ std::size_t console_columns();
 // True when no other process shares the console (a window opened for the tool alone, as
 // by a double-click), so that it closes when the run ends.
 bool console_owned_alone();
+// Called from console_next_key, while it waits, when the process has been stopped (Ctrl+Z)
+// and continued: the shell has written over the screen meanwhile. nullptr for nothing.
+void console_set_resume_action(void (*action)());

@@ -35,6 +35,10 @@ std::size_t input_next = 0;
 bool key_ahead = false;
 console_key ahead;
 
+// Set by the continue handler, taken by the wait for a key.
+volatile sig_atomic_t resumed = 0;
+void (*resume_action)() = nullptr;
+
 void restore_terminal() {
     if (raw_mode_on) {
         tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
@@ -48,22 +52,6 @@ void on_end_signal(int) {
     _exit(0);
 }
 
-// Ctrl+Z: give the terminal back while stopped, take it again on return.
-void on_stop_signal(int) {
-    const int saved_errno = errno;
-    restore_terminal();
-    signal(SIGTSTP, SIG_DFL);
-    raise(SIGTSTP);
-    struct sigaction action = {};
-    action.sa_handler = on_stop_signal;
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTSTP, &action, nullptr);
-    if (raw_mode_on) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
-    }
-    errno = saved_errno;
-}
-
 void install_handler(int signal_number, void (*handler)(int)) {
     struct sigaction action = {};
     action.sa_handler = handler;
@@ -72,16 +60,61 @@ void install_handler(int signal_number, void (*handler)(int)) {
     sigaction(signal_number, &action, nullptr);
 }
 
+// Ctrl+Z: the terminal is given back, then the process stops as it would without a handler.
+// The signal is blocked while its handler runs, so it is raised with the default action and
+// unblocked; the process stops inside raise and goes on from there when continued.
+void on_stop_signal(int) {
+    const int saved_errno = errno;
+    restore_terminal();
+    struct sigaction stop_default = {};
+    stop_default.sa_handler = SIG_DFL;
+    sigemptyset(&stop_default.sa_mask);
+    sigaction(SIGTSTP, &stop_default, nullptr);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(SIGTSTP);
+    // Continued. A further Ctrl+Z waits until this handler has returned.
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+    install_handler(SIGTSTP, on_stop_signal);
+    errno = saved_errno;
+}
+
+// However the process was stopped (Ctrl+Z, kill -STOP, reading in the background), the
+// terminal is taken again when it goes on in the foreground. In the background the next
+// read stops it for terminal input, and it comes back here when brought to the foreground.
+void on_continue_signal(int) {
+    const int saved_errno = errno;
+    if (raw_mode_on && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
+    }
+    resumed = 1;
+    errno = saved_errno;
+}
+
+// Runs the resume action once after the process went on.
+void take_resume() {
+    if (resumed != 0) {
+        resumed = 0;
+        if (resume_action != nullptr) {
+            resume_action();
+        }
+    }
+}
+
 // Refills the input buffer; waits at most timeout_ms (-1: for ever). False at the end of
-// input, or when the wait ran out.
+// input, or when the wait ran out. The wait is a poll, which a signal handler always
+// interrupts: a continue handler that ran during the wait is acted on at once.
 bool fill_input(int timeout_ms) {
-    if (timeout_ms >= 0) {
-        pollfd p = {STDIN_FILENO, POLLIN, 0};
-        int ready;
-        do {
-            ready = poll(&p, 1, timeout_ms);
-        } while (ready < 0 && errno == EINTR);
-        if (ready <= 0) {
+    pollfd p = {STDIN_FILENO, POLLIN, 0};
+    for (;;) {
+        take_resume();
+        const int ready = poll(&p, 1, timeout_ms);
+        if (ready > 0) {
+            break;
+        }
+        if (ready == 0 || errno != EINTR) {
             return false;
         }
     }
@@ -167,7 +200,12 @@ void console_open() {
     raw_mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     raw_mode.c_cc[VMIN] = 1;
     raw_mode.c_cc[VTIME] = 0;
-    install_handler(SIGTSTP, on_stop_signal);
+    // A stop signal that the starting shell ignores stays ignored.
+    struct sigaction inherited = {};
+    if (sigaction(SIGTSTP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
+        install_handler(SIGTSTP, on_stop_signal);
+    }
+    install_handler(SIGCONT, on_continue_signal);
     raw_mode_on = tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode) == 0;
     std::atexit(console_close);
 }
@@ -203,6 +241,8 @@ bool console_next_key(console_key& key) {
     }
     return interactive ? next_terminal_key(key) : next_stream_key(key);
 }
+
+void console_set_resume_action(void (*action)()) { resume_action = action; }
 
 bool console_character_waiting() {
     if (!key_ahead) {

@@ -100,6 +100,11 @@ bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
         key = {false, character};
         return true;
     }
+    // Wine's console gives a lone Esc without its character.
+    if (event.wVirtualKeyCode == VK_ESCAPE) {
+        key = {false, char_escape};
+        return true;
+    }
     const std::uint8_t code = extended_code(event);
     if (code == 0) {
         return false;
@@ -193,6 +198,9 @@ void console_write(std::string_view bytes) {
 bool console_next_key(console_key& key) {
     return interactive ? next_console_key(key) : next_stream_key(key);
 }
+
+// A Windows console never stops the process, so nothing is drawn over while it waits.
+void console_set_resume_action(void (*)()) {}
 
 // Only the console's input records are looked at: piped input is echoed without redraws,
 // so nothing waits on the answer there.

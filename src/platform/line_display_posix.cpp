@@ -1,7 +1,13 @@
 // Drawing on a terminal with xterm control sequences. Every redraw is built in one buffer
 // and written at once, so the terminal never shows half a line.
+//
+// A terminal cannot be asked where its cursor is, and rows that scrolled off the top cannot
+// be reached again. So the line is drawn in an area whose first row stays on the screen: the
+// whole line when it fits, else the window of as many rows as the screen has, around the
+// cursor. The cursor's row within that area is all that needs remembering.
 #include "line_display.h"
 
+#include <algorithm>
 #include <string>
 
 #include <sys/ioctl.h>
@@ -12,16 +18,18 @@
 namespace {
 
 std::size_t columns = 80;
-std::size_t cursor_row = 0;    // row of the cursor, counted from the line's first row
+std::size_t rows = 24;
+std::size_t top_row = 0;       // row of the line shown first in the area
+std::size_t cursor_row = 0;    // row of the terminal's cursor, counted from the area's first
 std::string drawn;             // the line as last drawn
 std::size_t drawn_cursor = 0;  // and where its cursor was put
 
 void append_number(std::string& out, std::size_t value) { out += std::to_string(value); }
 
-void append_move(std::string& out, std::size_t rows, char direction) {
-    if (rows > 0) {
+void append_move(std::string& out, std::size_t count, char direction) {
+    if (count > 0) {
         out += "\x1b[";
-        append_number(out, rows);
+        append_number(out, count);
         out += direction;
     }
 }
@@ -38,6 +46,51 @@ void append_character(std::string& out, unsigned char c) {
     }
 }
 
+void append_text(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        append_character(out, static_cast<unsigned char>(c));
+    }
+}
+
+// The first row of the area for a line whose end lies on end_row and whose cursor lies on
+// row: the area moves only as far as it must to hold the cursor, and is kept full.
+std::size_t area_top(std::size_t end_row, std::size_t row) {
+    if (end_row < rows) {
+        return 0;
+    }
+    std::size_t top = top_row;
+    if (row < top) {
+        top = row;
+    } else if (row >= top + rows) {
+        top = row + 1 - rows;
+    }
+    return std::min(top, end_row + 1 - rows);
+}
+
+// Draws text from the area's first row on; out already leads to that row's first column.
+void draw_area(std::string& out, std::string_view text, std::size_t cursor) {
+    const std::size_t end_row = text.size() / columns;
+    const std::size_t row = cursor / columns;
+    top_row = area_top(end_row, row);
+    const std::size_t from = top_row * columns;
+    const std::size_t to = std::min(text.size(), (top_row + rows) * columns);
+    append_text(out, text.substr(from, to - from));
+    std::size_t written_row = (to - from) / columns;
+    if (to == text.size()) {
+        // A full last row leaves the terminal waiting to wrap; moving on makes the row below
+        // the place of the end of the line, whatever the terminal does at the margin.
+        if (!text.empty() && text.size() % columns == 0) {
+            out += "\r\n";
+        }
+    } else {
+        written_row = rows - 1;  // the area's last row, full: the terminal waits to wrap there
+    }
+    cursor_row = row - top_row;
+    append_move(out, written_row - cursor_row, 'A');
+    out += '\r';
+    append_move(out, cursor % columns, 'C');
+}
+
 }  // namespace
 
 bool line_display_begin() {
@@ -45,7 +98,10 @@ bool line_display_begin() {
         return false;
     }
     winsize size{};
-    columns = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    const bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0;
+    columns = known && size.ws_col > 0 ? size.ws_col : 80;
+    rows = known && size.ws_row > 0 ? size.ws_row : 24;
+    top_row = 0;
     cursor_row = 0;
     drawn.clear();
     drawn_cursor = 0;
@@ -57,38 +113,37 @@ std::size_t line_display_width() { return columns; }
 
 // The dialogue ends every line before it asks, so the answer starts in the first column.
 void line_display_show(std::string_view text, std::size_t cursor) {
-    // A paste is a burst of characters added at the end of the line; drawing the whole line
-    // for each of them would cost the square of its length, terabytes for a million
-    // characters. While the next character is already at hand, the redraw for it follows at
-    // once, so this one is left out, and characters only added at the end are written alone.
-    const bool at_end = cursor == text.size();
-    if (at_end && text.size() > drawn.size() && console_character_waiting()) {
-        return;
-    }
-    const bool appended = at_end && drawn_cursor == drawn.size() && text.starts_with(drawn);
-    const std::size_t from = appended ? drawn.size() : 0;
     std::string out;
-    out.reserve((text.size() - from) * 2 + 32);
-    if (!appended) {
+    // Characters added at the end with the cursor behind them are written alone: the
+    // terminal scrolls the area as its window would move.
+    const bool appended = cursor == text.size() && drawn_cursor == drawn.size() &&
+                          text.size() > drawn.size() && text.starts_with(drawn);
+    if (appended) {
+        append_text(out, text.substr(drawn.size()));
+        if (text.size() % columns == 0) {
+            out += "\r\n";
+        }
+        const std::size_t end_row = text.size() / columns;
+        top_row = area_top(end_row, end_row);
+        cursor_row = end_row - top_row;
+        out += '\r';
+        append_move(out, cursor % columns, 'C');
+    } else {
         append_move(out, cursor_row, 'A');
         out += "\r\x1b[J";
+        draw_area(out, text, cursor);
     }
-    for (const char c : text.substr(from)) {
-        append_character(out, static_cast<unsigned char>(c));
-    }
-    // A full last row leaves the terminal waiting to wrap; moving on makes the row below
-    // the place of the end of the line, whatever the terminal does at the margin.
-    if (text.size() > from && text.size() % columns == 0) {
-        out += "\r\n";
-    }
-    const std::size_t end_row = text.size() / columns;
-    cursor_row = cursor / columns;
-    append_move(out, end_row - cursor_row, 'A');
-    out += '\r';
-    append_move(out, cursor % columns, 'C');
     console_write(out);
     drawn.assign(text);
     drawn_cursor = cursor;
+}
+
+// After the process was stopped and continued the shell has left the cursor at the start of
+// a fresh row; the area starts there now.
+void line_display_redraw() {
+    std::string out = "\r\x1b[J";
+    draw_area(out, drawn, drawn_cursor);
+    console_write(out);
 }
 
 void line_display_beep() { console_write("\a"); }

@@ -34,15 +34,23 @@ void make_room_for(std::size_t index) {
     if (excess <= 0) {
         return;
     }
-    const SMALL_RECT all{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
-    CHAR_INFO fill{};
-    fill.Char.AsciiChar = ' ';
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    fill.Attributes = GetConsoleScreenBufferInfo(output, &info) != 0 ? info.wAttributes : 7;
-    const COORD destination{0, static_cast<SHORT>(-std::min<std::ptrdiff_t>(excess, rows))};
-    ScrollConsoleScreenBufferA(output, &all, nullptr, destination, &fill);
-    // Wine leaves part of the freed rows as they were; blank them outright.
     const std::ptrdiff_t freed = std::min<std::ptrdiff_t>(excess, rows);
+    if (freed < rows) {
+        // The rows below the first excess ones move to the top. Wine refuses a destination
+        // above the buffer, so the source is cut instead.
+        const SMALL_RECT kept{0, static_cast<SHORT>(freed), static_cast<SHORT>(columns - 1),
+                              static_cast<SHORT>(rows - 1)};
+        CHAR_INFO fill{};
+        fill.Char.AsciiChar = ' ';
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        fill.Attributes = GetConsoleScreenBufferInfo(output, &info) != 0 ? info.wAttributes : 7;
+        if (ScrollConsoleScreenBufferA(output, &kept, nullptr, COORD{0, 0}, &fill) == 0) {
+            // Line feeds on the last row scroll any console.
+            SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(rows - 1)});
+            console_write(std::string(static_cast<std::size_t>(freed), '\n'));
+        }
+    }
+    // Wine leaves part of the freed rows as they were; blank them outright.
     DWORD written = 0;
     FillConsoleOutputCharacterA(output, ' ', static_cast<DWORD>(freed * columns),
                                 COORD{0, static_cast<SHORT>(rows - freed)}, &written);
@@ -99,12 +107,6 @@ bool line_display_begin() {
 std::size_t line_display_width() { return static_cast<std::size_t>(columns); }
 
 void line_display_show(std::string_view text, std::size_t cursor) {
-    // A paste is a burst of characters added at the end of the line; drawing the whole line
-    // for each of them would cost the square of its length. While the next character is
-    // already at hand, the redraw for it follows at once, so this one is left out.
-    if (cursor == text.size() && text.size() > drawn.size() && console_character_waiting()) {
-        return;
-    }
     make_room_for(std::max(text.size(), cursor));
     // Cells before the first change still hold their characters (scrolling moves them
     // along); only the rest of the line is written, and what is left of the former one
@@ -121,6 +123,9 @@ void line_display_show(std::string_view text, std::size_t cursor) {
         SetConsoleCursorPosition(output, place);
     }
 }
+
+// A Windows console never stops the process, so nothing is drawn over meanwhile.
+void line_display_redraw() {}
 
 void line_display_beep() { Beep(1000, 250); }
 

@@ -3,14 +3,20 @@
 #include <cstddef>
 #include <utility>
 
+#include "line_display.h"
+
 namespace {
 
 std::vector<console_key> script;
 std::size_t next_key = 0;
+std::size_t resume_at = 0;
+bool resume_pending = false;
+void (*resume_action)() = nullptr;
 bool script_interactive = false;
 std::size_t script_columns = 0;
 bool script_owned_alone = false;
 std::string output;
+script_display display;
 
 }  // namespace
 
@@ -27,10 +33,12 @@ console_key script_extended_key(std::uint8_t code) { return {true, code}; }
 void console_script_start(std::vector<console_key> keys, bool interactive) {
     script = std::move(keys);
     next_key = 0;
+    resume_pending = false;
     script_interactive = interactive;
     script_columns = 0;
     script_owned_alone = false;
     output.clear();
+    display = script_display{};
 }
 
 void console_script_set_console(std::size_t columns, bool owned_alone) {
@@ -42,6 +50,13 @@ std::size_t console_script_keys_read() { return next_key; }
 
 const std::string& console_script_output() { return output; }
 
+void console_script_resume_before(std::size_t at) {
+    resume_at = at;
+    resume_pending = true;
+}
+
+const script_display& console_script_display() { return display; }
+
 void console_open() {}
 
 void console_close() {}
@@ -51,6 +66,12 @@ bool console_is_interactive() { return script_interactive; }
 void console_write(std::string_view bytes) { output.append(bytes); }
 
 bool console_next_key(console_key& key) {
+    if (resume_pending && next_key == resume_at) {
+        resume_pending = false;
+        if (resume_action != nullptr) {
+            resume_action();
+        }
+    }
     if (next_key >= script.size()) {
         return false;
     }
@@ -59,9 +80,33 @@ bool console_next_key(console_key& key) {
 }
 
 bool console_character_waiting() {
+    if (resume_pending && next_key == resume_at) {
+        return false;  // the stop comes between two keys: the wait for the next one sees it
+    }
     return next_key < script.size() && !script[next_key].extended && script[next_key].code >= 32;
 }
 
 std::size_t console_columns() { return script_columns; }
 
 bool console_owned_alone() { return script_owned_alone; }
+
+void console_set_resume_action(void (*action)()) { resume_action = action; }
+
+bool line_display_begin() {
+    display.open = true;
+    return true;
+}
+
+std::size_t line_display_width() { return 80; }
+
+void line_display_show(std::string_view text, std::size_t cursor) {
+    display.text.assign(text);
+    display.cursor = cursor;
+    ++display.shows;
+}
+
+void line_display_redraw() { ++display.redraws; }
+
+void line_display_beep() { ++display.beeps; }
+
+void line_display_end() { display.open = false; }

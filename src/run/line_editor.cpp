@@ -81,6 +81,16 @@ edit_effect edit_line(edited_line& line, const console_key& key) {
     }
 }
 
+namespace {
+
+// Ends the drawing of the line, on every way out of read_answer.
+void end_display() {
+    console_set_resume_action(nullptr);
+    line_display_end();
+}
+
+}  // namespace
+
 bool read_answer(std::string& field) {
     edited_line line;
     // Without a console to draw on, what the editor takes is echoed plainly, so that a
@@ -88,12 +98,13 @@ bool read_answer(std::string& field) {
     const bool drawn = console_is_interactive() && line_display_begin();
     if (drawn) {
         line.width = line_display_width();
+        console_set_resume_action(line_display_redraw);
     }
     console_key key;
     for (;;) {
         if (!console_next_key(key)) {
             if (drawn) {
-                line_display_end();
+                end_display();
             }
             return false;
         }
@@ -101,6 +112,14 @@ bool read_answer(std::string& field) {
         const edit_effect effect = edit_line(line, key);
         if (effect == edit_effect::finished) {
             break;
+        }
+        if (effect == edit_effect::changed && !key.extended && key.code >= 32) {
+            // Characters already at hand (a paste, fast typing) go in before the line is
+            // drawn again: a drawing for each of them would cost the line's length each
+            // time. They are all inserted at the cursor, one behind the other.
+            while (console_character_waiting() && console_next_key(key)) {
+                edit_line(line, key);
+            }
         }
         if (effect == edit_effect::beep) {
             if (drawn) {
@@ -117,7 +136,7 @@ bool read_answer(std::string& field) {
     }
     if (drawn) {
         line_display_show(line.text, line.text.size());
-        line_display_end();
+        end_display();
     }
     console_write("\r\n");
     field = cut_field(line.text);

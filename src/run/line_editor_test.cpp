@@ -144,4 +144,65 @@ TEST(read_answer, each_answer_starts_on_a_fresh_line) {
     EXPECT_FALSE(read_answer(first));
 }
 
+// On a console the line is drawn instead of echoed; characters at hand are drawn together.
+TEST(read_answer, drawn_on_a_console) {
+    const std::string pasted(32000, '7');
+    struct drawn_case {
+        const char* name;
+        key_list keys;
+        std::string field;
+        int shows;
+        int beeps;
+    };
+    const drawn_case cases[] = {
+        // "13" at once, Left, "2", and the line drawn once more with the cursor at its end.
+        {"edited", typed("13") + pressed(key_left) + typed("2\r"), "123", 4, 0},
+        {"paste after home", typed("12") + pressed(key_home) + typed(pasted + "\r"),
+         pasted.substr(0, answer_field_limit), 4, 0},
+        {"paste in the middle", typed("12") + pressed(key_left) + typed(pasted + "\r"),
+         "1" + pasted.substr(0, answer_field_limit - 1), 4, 0},
+        {"del at the end", typed("5") + pressed(key_delete) + typed("\r"), "5", 2, 1},
+    };
+    for (const drawn_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        console_script_start(c.keys, true);
+        std::string field;
+        EXPECT_TRUE(read_answer(field));
+        EXPECT_EQ(field, c.field);
+        const script_display& shown = console_script_display();
+        EXPECT_EQ(shown.shows, c.shows);
+        EXPECT_EQ(shown.beeps, c.beeps);
+        EXPECT_EQ(shown.cursor, shown.text.size());
+        EXPECT_FALSE(shown.open);
+        EXPECT_EQ(console_script_output(), "\r\n");
+    }
+}
+
+TEST(read_answer, drawn_line_given_up_when_input_ends) {
+    console_script_start(typed("12"), true);
+    std::string field;
+    EXPECT_FALSE(read_answer(field));
+    EXPECT_EQ(console_script_display().text, "12");
+    EXPECT_FALSE(console_script_display().open);
+    EXPECT_EQ(console_script_output(), "");
+}
+
+// A stop and continue while the line is edited draws it anew; once the answer is in, a stop
+// has nothing to draw.
+TEST(read_answer, drawn_again_after_a_stop) {
+    console_script_start(typed("12\r5"), true);
+    console_script_resume_before(1);
+    std::string field;
+    ASSERT_TRUE(read_answer(field));
+    EXPECT_EQ(field, "12");
+    EXPECT_EQ(console_script_display().redraws, 1);
+    // The stop fell between "1" and "2", so they were drawn apart.
+    EXPECT_EQ(console_script_display().shows, 3);
+    console_script_resume_before(3);
+    console_key key;
+    ASSERT_TRUE(console_next_key(key));
+    EXPECT_EQ(key.code, '5');
+    EXPECT_EQ(console_script_display().redraws, 1);
+}
+
 }  // namespace
