@@ -25,8 +25,13 @@ using bytes = std::vector<std::uint8_t>;
 
 std::vector<packed_mode> scripted_modes;
 
-std::optional<std::vector<packed_mode>> scripted_source(std::int32_t) { return scripted_modes; }
-std::optional<std::vector<packed_mode>> no_source(std::int32_t) { return std::nullopt; }
+std::optional<std::vector<packed_mode>> scripted_source(const display_reading&, std::int32_t) {
+    return scripted_modes;
+}
+std::optional<std::vector<packed_mode>> no_source(const display_reading&, std::int32_t) {
+    return std::nullopt;
+}
+void no_platform_reading(display_reading&) {}
 
 // --- a synthetic game file ------------------------------------------------------------
 
@@ -76,12 +81,12 @@ bytes read_file(const char* name) {
 class run_test : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_sources_[0] = mode_sources[0];
-        saved_sources_[1] = mode_sources[1];
-        saved_sources_[2] = mode_sources[2];
-        mode_sources[0].take = scripted_source;
-        mode_sources[1].take = no_source;
-        mode_sources[2].take = no_source;
+        for (int i = 0; i < mode_source_count; ++i) {
+            saved_sources_[i] = mode_sources[i];
+            mode_sources[i].take = i == 0 ? scripted_source : no_source;
+        }
+        saved_reading_ = read_display_for_build;
+        read_display_for_build = no_platform_reading;
         scripted_modes = {pack_mode(640, 480), pack_mode(800, 600), pack_mode(1280, 1024),
                           pack_mode(1920, 1080)};
         previous_folder_ = fs::current_path();
@@ -100,6 +105,7 @@ protected:
         for (int i = 0; i < mode_source_count; ++i) {
             mode_sources[i] = saved_sources_[i];
         }
+        read_display_for_build = saved_reading_;
     }
 
     // The whole run with these keys; returns what it wrote.
@@ -113,6 +119,7 @@ protected:
 
 private:
     mode_source saved_sources_[mode_source_count];
+    display_services_reading saved_reading_ = nullptr;
     fs::path previous_folder_;
     fs::path folder_;
     std::string testbed_guard_;
