@@ -51,19 +51,22 @@ class server_goes_away(unittest.TestCase):
                     self.assertEqual(sizes, sorted(kernel | from_x))
                     self.assertEqual(server.accepted, 1)
 
-    def test_the_whole_tool_goes_on_after_the_server_left(self):
-        # The count pass reads the first output, the fill pass finds the connection gone:
-        # the table keeps its counted length and the run ends at the end of input.
-        with fake_x_server(OUTPUTS, "second output") as server, game_folder() as g:
-            g.write_game()
-            before = g.read()
-            status, out = run_piped(TESTBED, g.path, b"", env={"DISPLAY": server.display})
-            self.assertEqual(status, 0)
-            self.assertTrue(out.startswith(TITLE + found("cstrike.exe")), out)
-            self.assertIn(b"Welche Aufloesung soll veraendert werden?", out)
-            self.assertEqual(g.read(), before)
-            self.assertEqual(server.accepted, 1, "one connection for both passes")
-
+    def test_the_whole_tool_asks_twice_over_one_connection(self):
+        # When the server leaves during the count pass, the fill pass finds the connection
+        # gone: the table keeps its counted length and the run ends at the end of input.
+        for close_at, resource_queries in [(None, 2), ("second output", 1)]:
+            with self.subTest(close_at=close_at):
+                with fake_x_server(OUTPUTS, close_at) as server, game_folder() as g:
+                    g.write_game()
+                    before = g.read()
+                    status, out = run_piped(TESTBED, g.path, b"", env={"DISPLAY": server.display})
+                    self.assertEqual(status, 0)
+                    self.assertTrue(out.startswith(TITLE + found("cstrike.exe")), out)
+                    self.assertIn(b"Welche Aufloesung soll veraendert werden?", out)
+                    self.assertEqual(g.read(), before)
+                    self.assertEqual(server.accepted, 1, "one connection for both passes")
+                    self.assertEqual(server.resource_queries, resource_queries,
+                                     "each pass asks the server afresh")
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

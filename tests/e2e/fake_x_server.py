@@ -53,6 +53,7 @@ class fake_x_server:
         self.outputs = outputs
         self.close_at = close_at
         self.accepted = 0
+        self.resource_queries = 0
         self.listener, self.number = _listen_on_free_display()
         self.display = ":%d" % self.number
         self.address = self.listener.getsockname()
@@ -119,6 +120,7 @@ class fake_x_server:
             elif opcode == RANDR_OPCODE and minor == RANDR_GET_SCREEN_RESOURCES_CURRENT:
                 if self.close_at == "randr":
                     return
+                self.resource_queries += 1
                 connection.sendall(self._resources(sequence))
             elif opcode == RANDR_OPCODE and minor == RANDR_GET_OUTPUT_INFO:
                 output = reader.last[4:8]
