@@ -8,7 +8,8 @@ The points where it goes away, in the order a reading meets them:
   "extension"       answers the setup, closes at the query for the RandR extension;
   "randr"           answers up to the extension query, closes at the first RandR request;
   "second output"   answers everything up to the first output's information, then closes;
-  None              answers every request it understands and stays.
+  None              answers every request it understands and stays;
+  "without randr"   as None, but tells the client that RandR is absent.
 """
 
 import array
@@ -111,8 +112,9 @@ class fake_x_server:
             if opcode == QUERY_EXTENSION:
                 if self.close_at == "extension":
                     return
-                connection.sendall(struct.pack("<BxHIBBBB20x", 1, sequence, 0, 1, RANDR_OPCODE,
-                                               0, 0))
+                present = 0 if self.close_at == "without randr" else 1
+                connection.sendall(struct.pack("<BxHIBBBB20x", 1, sequence, 0, present,
+                                               RANDR_OPCODE, 0, 0))
             elif opcode == RANDR_OPCODE and minor == RANDR_QUERY_VERSION:
                 if self.close_at == "randr":
                     return
