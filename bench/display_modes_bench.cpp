@@ -1,6 +1,6 @@
-// The run's display mode list (a count pass and a fill pass, each asking every mode source)
-// as the run takes it once at start-up. Run it with DISPLAY set: bench/display_vs_xrandr.py
-// starts a private X server and compares the time with one `xrandr --query`.
+// The run's display mode list (one X connection, a count pass and a fill pass, each asking
+// every mode source) taken again and again in one process, the libraries already loaded. Run
+// it with DISPLAY set, or through bench/display_vs_xrandr.py, which starts a private X server.
 
 #include "mode_list.h"
 

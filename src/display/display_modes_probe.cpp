@@ -1,6 +1,6 @@
 // Prints the run's display mode list, one WIDTHxHEIGHT a line, then the count.
 //   --depth N               the list at N bits per pixel, entry by entry, in place of the run's
-//   --xrandr-library NAME   opens NAME in place of the XRandR library
+//   --randr-library NAME    opens NAME in place of libxcb-randr
 //   --time 1                adds a line "microseconds N": how long the list took to gather
 #include <chrono>
 #include <cstdio>
@@ -8,14 +8,15 @@
 #include <cstring>
 
 #include "display_settings.h"
+#include "display_settings_linux.h"
 #include "mode_list.h"
 
 int main(int argc, char** argv) {
     std::int32_t depth = 0;
     bool timed = false;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--xrandr-library") == 0) {
-            xrandr_library_name = argv[i + 1];
+        if (std::strcmp(argv[i], "--randr-library") == 0) {
+            xcb_randr_library_name = argv[i + 1];
         } else if (std::strcmp(argv[i], "--depth") == 0) {
             depth = static_cast<std::int32_t>(std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--time") == 0) {
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
             std::printf("%dx%d\n", mode >> 16, mode & 0xFFFF);
             ++count;
         }
+        release_display_services();
         took = std::chrono::steady_clock::now() - started;
     } else {
         const mode_table table = take_display_mode_list();

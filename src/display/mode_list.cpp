@@ -1,10 +1,10 @@
 #include "mode_list.h"
 
-#include "mode_sources.h"
-
 #include <algorithm>
 #include <limits>
 #include <utility>
+
+display_services_reading read_display_for_build = read_display_services;
 
 namespace {
 
@@ -30,18 +30,18 @@ bool mode_before(packed_mode a, packed_mode b) {
 packed_mode build_display_mode_list(std::int32_t depth) {
     the_list = display_mode_list{};
 
+    display_reading reading;
+    read_display_for_build(reading);
     std::vector<packed_mode> merged;
-    begin_mode_gathering();
     for (const mode_source& source : mode_sources) {
         if (source.take == nullptr) {
             continue;
         }
-        std::optional<std::vector<packed_mode>> found = source.take(depth);
+        std::optional<std::vector<packed_mode>> found = source.take(reading, depth);
         if (found) {
             merged.insert(merged.end(), found->begin(), found->end());
         }
     }
-    end_mode_gathering();
 
     // The sort key tells every two distinct packed values apart, so dropping repeats after
     // sorting leaves the same list as skipping them while merging, without a quadratic search.
@@ -97,5 +97,6 @@ mode_table take_display_mode_list() {
     table.count = count_display_modes();
     table.rows.assign(static_cast<std::size_t>(table.count) + 1, {0, 0, 0});
     fill_display_modes(table);
+    release_display_services();
     return table;
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "display_settings.h"
+
 // (width << 16) | height in 32-bit arithmetic; 0 marks the end of a listing.
 using packed_mode = std::int32_t;
 
@@ -14,8 +16,10 @@ constexpr packed_mode pack_mode(std::uint32_t width, std::uint32_t height) {
     return static_cast<packed_mode>((width << 16) | height);
 }
 
-// A source gives the modes it found at a depth in the platform's order, or nothing.
-using mode_source_take = std::optional<std::vector<packed_mode>> (*)(std::int32_t depth);
+// A source picks the modes at a depth out of one reading of the platform, in the platform's
+// order, or gives nothing.
+using mode_source_take = std::optional<std::vector<packed_mode>> (*)(const display_reading& reading,
+                                                                     std::int32_t depth);
 
 struct mode_source {
     const char* name;
@@ -25,6 +29,10 @@ struct mode_source {
 constexpr int mode_source_count = 3;
 // DirectX, GDI, OpenGL, always asked in this order. Tests may replace the entries.
 extern mode_source mode_sources[mode_source_count];
+
+// Reads the platform once at the start of each build; tests put a scripted reading in its place.
+using display_services_reading = void (*)(display_reading& reading);
+extern display_services_reading read_display_for_build;
 
 // depth > 0 builds a new list and returns entry 1; depth <= 0 returns the next entry.
 packed_mode list_display_modes(std::int32_t depth);
@@ -40,5 +48,6 @@ struct mode_table {
 
 // Fills rows 1 to the table's last row from a fresh build at 32 bits per pixel.
 void fill_display_modes(mode_table& table);
-// The count pass, then the fill pass: the run's display mode list.
+// The count pass, then the fill pass: the run's display mode list. Lets the display services
+// go afterwards.
 mode_table take_display_mode_list();

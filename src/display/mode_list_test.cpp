@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -16,13 +17,26 @@ struct source_script {
     std::array<std::vector<mode_sequence>, mode_source_count> answers;
     std::array<int, mode_source_count> calls{};
     std::array<std::int32_t, mode_source_count> depths_seen{};
+    int platform_readings = 0;
+    const display_reading* last_reading = nullptr;
 };
 
 source_script script;
 
+// Stands in for the platform: counts the readings and marks each one so that the sources
+// can be seen to get the build's own.
+void scripted_reading(display_reading& reading) {
+    ++script.platform_readings;
+    reading.settings.assign(1, {32, 1, static_cast<std::uint32_t>(script.platform_readings)});
+    script.last_reading = &reading;
+}
+
 template <std::size_t source>
-mode_sequence scripted_source(std::int32_t depth) {
+mode_sequence scripted_source(const display_reading& reading, std::int32_t depth) {
     script.depths_seen[source] = depth;
+    EXPECT_EQ(&reading, script.last_reading) << "a source got another build's reading";
+    EXPECT_EQ(reading.settings.empty() ? 0u : reading.settings[0].height,
+              static_cast<std::uint32_t>(script.platform_readings));
     const std::vector<mode_sequence>& answers = script.answers[source];
     const int call = script.calls[source]++;
     if (answers.empty()) {
@@ -31,17 +45,27 @@ mode_sequence scripted_source(std::int32_t depth) {
     return answers[std::min<std::size_t>(static_cast<std::size_t>(call), answers.size() - 1)];
 }
 
+template <std::size_t... source>
+constexpr std::array<mode_source_take, sizeof...(source)> scripted_sources(
+    std::index_sequence<source...>) {
+    return {scripted_source<source>...};
+}
+
 class mode_list : public ::testing::Test {
 protected:
     void SetUp() override {
         std::copy(std::begin(mode_sources), std::end(mode_sources), std::begin(saved));
+        saved_reading = read_display_for_build;
         script = source_script{};
-        mode_sources[0].take = scripted_source<0>;
-        mode_sources[1].take = scripted_source<1>;
-        mode_sources[2].take = scripted_source<2>;
+        constexpr auto scripted = scripted_sources(std::make_index_sequence<mode_source_count>{});
+        for (std::size_t source = 0; source < mode_source_count; ++source) {
+            mode_sources[source].take = scripted[source];
+        }
+        read_display_for_build = scripted_reading;
     }
     void TearDown() override {
         std::copy(std::begin(saved), std::end(saved), std::begin(mode_sources));
+        read_display_for_build = saved_reading;
     }
 
     // Every source answers the same sequences on every build.
@@ -52,6 +76,7 @@ protected:
     }
 
     mode_source saved[mode_source_count];
+    display_services_reading saved_reading = nullptr;
 };
 
 std::string describe(const mode_table& table) {
@@ -74,15 +99,20 @@ constexpr packed_mode m1280x1024 = pack_mode(1280, 1024);
 constexpr packed_mode m1366x768 = pack_mode(1366, 768);
 constexpr packed_mode m1920x1080 = pack_mode(1920, 1080);
 
-// Runs first, while no list has been built in this process.
-TEST_F(mode_list, next_before_any_build_finds_no_list_and_still_advances) {
-    EXPECT_EQ(display_mode_cursor(), 0);
+// The list is process-wide, so a process of its own shows the state before any build,
+// whichever tests ran before in this one.
+void next_calls_before_any_build() {
+    bool held = display_mode_cursor() == 0;
     for (int call = 1; call <= 3; ++call) {
-        EXPECT_EQ(list_display_modes(0), 0);
-        EXPECT_EQ(list_display_modes(-5), 0);
+        held = held && list_display_modes(0) == 0 && list_display_modes(-5) == 0;
     }
-    EXPECT_EQ(display_mode_cursor(), 6);
-    EXPECT_EQ(script.calls[0] + script.calls[1] + script.calls[2], 0) << "a next call built";
+    held = held && display_mode_cursor() == 6 && script.platform_readings == 0;
+    std::exit(held ? 0 : 1);
+}
+
+TEST_F(mode_list, next_before_any_build_finds_no_list_and_still_advances) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(next_calls_before_any_build(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(mode_list, merges_without_repeats_and_sorts_by_width_then_height) {
@@ -169,6 +199,7 @@ TEST_F(mode_list, every_build_asks_all_three_sources_at_the_depth) {
         EXPECT_EQ(script.calls[source], 2) << mode_sources[source].name;
         EXPECT_EQ(script.depths_seen[source], 16) << mode_sources[source].name;
     }
+    EXPECT_EQ(script.platform_readings, 2) << "one platform reading per build";
 }
 
 TEST_F(mode_list, count_pass_makes_one_build_and_k_next_calls) {
@@ -213,6 +244,7 @@ TEST_F(mode_list, take_builds_a_table_from_the_count_and_the_fill_pass) {
         script.answers[1] = {c.counted, c.filled};
         EXPECT_EQ(describe(take_display_mode_list()), c.table);
         EXPECT_EQ(script.calls[1], 2) << "one build per pass";
+        EXPECT_EQ(script.platform_readings, 2) << "one platform reading per pass";
     }
 }
 

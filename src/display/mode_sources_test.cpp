@@ -6,53 +6,6 @@
 
 namespace {
 
-// Scripted platform services: the records each one reports, in the platform's order.
-std::vector<display_setting> settings_records;
-std::vector<direct_draw_mode> direct_draw_records;
-direct_draw_outcome direct_draw_answer = direct_draw_outcome::done;
-int settings_readings = 0;  // enumerations begun at index 0
-
-bool scripted_settings(std::uint32_t index, display_setting& setting) {
-    if (index == 0) {
-        ++settings_readings;
-    }
-    if (index >= settings_records.size()) {
-        return false;
-    }
-    setting = settings_records[index];
-    return true;
-}
-
-direct_draw_outcome scripted_direct_draw(direct_draw_visitor visit, void* context) {
-    if (direct_draw_answer == direct_draw_outcome::missing) {
-        return direct_draw_answer;
-    }
-    for (const direct_draw_mode& mode : direct_draw_records) {
-        visit(mode, context);
-    }
-    return direct_draw_answer;
-}
-
-class mode_source_rules : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved_settings = display_settings_service;
-        saved_direct_draw = direct_draw_service;
-        display_settings_service = scripted_settings;
-        direct_draw_service = scripted_direct_draw;
-        settings_records.clear();
-        direct_draw_records.clear();
-        direct_draw_answer = direct_draw_outcome::done;
-        settings_readings = 0;
-    }
-    void TearDown() override {
-        display_settings_service = saved_settings;
-        direct_draw_service = saved_direct_draw;
-    }
-    display_setting_reader saved_settings = nullptr;
-    direct_draw_enumerator saved_direct_draw = nullptr;
-};
-
 template <typename number>
 void add_size(std::string& text, number width, number height) {
     if (!text.empty()) {
@@ -82,9 +35,10 @@ std::string text_of(const mode_table& table) {
     return text;
 }
 
-TEST_F(mode_source_rules, display_settings_by_depth) {
+TEST(mode_source_rules, display_settings_by_depth) {
     // One size per depth, a repeat at another refresh rate, and a size offered only at 24 bits.
-    settings_records = {{32, 1920, 1080}, {8, 640, 480},    {15, 800, 600}, {16, 1024, 768},
+    display_reading reading;
+    reading.settings = {{32, 1920, 1080}, {8, 640, 480},    {15, 800, 600}, {16, 1024, 768},
                         {24, 1280, 1024}, {32, 1920, 1080}, {4, 320, 200},  {32, 1600, 900}};
     struct case_ {
         std::int32_t depth;
@@ -102,18 +56,20 @@ TEST_F(mode_source_rules, display_settings_by_depth) {
     };
     for (const case_& c : cases) {
         SCOPED_TRACE("depth " + std::to_string(c.depth));
-        EXPECT_EQ(text_of(gdi_modes(c.depth)), c.gdi);
-        EXPECT_EQ(text_of(open_gl_modes(c.depth)), c.opengl);
+        EXPECT_EQ(text_of(gdi_modes(reading, c.depth)), c.gdi);
+        EXPECT_EQ(text_of(open_gl_modes(reading, c.depth)), c.opengl);
     }
-    settings_records.clear();
-    EXPECT_EQ(text_of(gdi_modes(32)), "") << "no setting is an empty answer, not nothing";
+    reading.settings.clear();
+    EXPECT_EQ(text_of(gdi_modes(reading, 32)), "") << "no setting is an empty answer, not nothing";
 }
 
-TEST_F(mode_source_rules, direct_draw_by_depth_and_green_mask) {
-    direct_draw_records = {{32, 0xFF00, 1920, 1080}, {16, 0x3E0, 800, 600},
-                           {16, 0x7E0, 1024, 768},   {16, 0x3E0, 1280, 720},
-                           {24, 0xFF00, 1280, 1024}, {32, 0xFF00, 1920, 1080},
-                           {15, 0x3E0, 640, 480},    {8, 0, 320, 240}};
+TEST(mode_source_rules, direct_draw_by_depth_and_green_mask) {
+    display_reading reading;
+    reading.direct_draw = direct_draw_outcome::done;
+    reading.direct_draw_modes = {{32, 0xFF00, 1920, 1080}, {16, 0x3E0, 800, 600},
+                                 {16, 0x7E0, 1024, 768},   {16, 0x3E0, 1280, 720},
+                                 {24, 0xFF00, 1280, 1024}, {32, 0xFF00, 1920, 1080},
+                                 {15, 0x3E0, 640, 480},    {8, 0, 320, 240}};
     struct case_ {
         std::int32_t depth;
         const char* modes;
@@ -124,23 +80,32 @@ TEST_F(mode_source_rules, direct_draw_by_depth_and_green_mask) {
     };
     for (const case_& c : cases) {
         SCOPED_TRACE("depth " + std::to_string(c.depth));
-        EXPECT_EQ(text_of(direct_x_modes(c.depth)), c.modes);
+        EXPECT_EQ(text_of(direct_x_modes(reading, c.depth)), c.modes);
     }
-}
 
-TEST_F(mode_source_rules, direct_draw_failure_drops_its_modes) {
-    direct_draw_records = {{32, 0xFF00, 1920, 1080}};
+    // Failure drops what was reported before it.
     for (direct_draw_outcome outcome :
          {direct_draw_outcome::failed, direct_draw_outcome::missing}) {
-        direct_draw_answer = outcome;
-        EXPECT_EQ(text_of(direct_x_modes(32)), "nothing");
+        reading.direct_draw = outcome;
+        EXPECT_EQ(text_of(direct_x_modes(reading, 32)), "nothing");
     }
 }
 
-TEST_F(mode_source_rules, list_at_32_joins_direct_draw_and_display_settings) {
-    settings_records = {
+// The whole list from scripted platform readings: the run's sources over the table.
+display_reading scripted;
+int platform_readings = 0;
+
+void scripted_reading(display_reading& reading) {
+    ++platform_readings;
+    reading = scripted;
+}
+
+TEST(mode_source_rules, list_at_32_joins_direct_draw_and_display_settings) {
+    const display_services_reading saved = read_display_for_build;
+    read_display_for_build = scripted_reading;
+    scripted.settings = {
         {32, 1920, 1080}, {32, 1920, 1080}, {24, 1280, 1024}, {16, 800, 600}, {32, 1024, 768}};
-    direct_draw_records = {
+    scripted.direct_draw_modes = {
         {32, 0xFF00, 2560, 1440}, {32, 0xFF00, 1024, 768}, {16, 0x7E0, 640, 480}};
     struct case_ {
         direct_draw_outcome direct_draw;
@@ -153,12 +118,12 @@ TEST_F(mode_source_rules, list_at_32_joins_direct_draw_and_display_settings) {
     };
     for (const case_& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.direct_draw));
-        direct_draw_answer = c.direct_draw;
-        settings_readings = 0;
-        const mode_table table = take_display_mode_list();
-        EXPECT_EQ(text_of(table), c.modes);
-        EXPECT_EQ(settings_readings, 2) << "GDI and OpenGL share one reading per build";
+        scripted.direct_draw = c.direct_draw;
+        platform_readings = 0;
+        EXPECT_EQ(text_of(take_display_mode_list()), c.modes);
+        EXPECT_EQ(platform_readings, 2) << "one reading per pass, shared by the sources";
     }
+    read_display_for_build = saved;
 }
 
 }  // namespace

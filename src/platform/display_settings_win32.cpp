@@ -6,6 +6,9 @@
 
 #include <ddraw.h>
 
+#include <cstring>
+#include <vector>
+
 namespace {
 
 // IID_IDirectDraw2, defined here so that no GUID library is linked.
@@ -14,22 +17,17 @@ const GUID direct_draw2_id = {
 
 using direct_draw_create_function = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown*);
 
-struct enumeration_context {
-    direct_draw_visitor visit;
-    void* context;
-};
-
 HRESULT CALLBACK take_surface_description(LPDDSURFACEDESC description, LPVOID context) {
-    const auto& target = *static_cast<enumeration_context*>(context);
-    const direct_draw_mode mode{description->ddpfPixelFormat.dwRGBBitCount,
-                                description->ddpfPixelFormat.dwGBitMask, description->dwWidth,
-                                description->dwHeight};
-    target.visit(mode, target.context);
+    // Growing the vector is the only thing here that can fail, and running out of memory
+    // ends the process: nothing unwinds through DirectDraw's frames.
+    static_cast<std::vector<direct_draw_mode>*>(context)->push_back(
+        {description->ddpfPixelFormat.dwRGBBitCount, description->ddpfPixelFormat.dwGBitMask,
+         description->dwWidth, description->dwHeight});
     return DDENUMRET_OK;  // every mode, to the end
 }
 
-direct_draw_outcome enumerate_with(direct_draw_create_function create, direct_draw_visitor visit,
-                                   void* context) {
+direct_draw_outcome enumerate_with(direct_draw_create_function create,
+                                   std::vector<direct_draw_mode>& modes) {
     IDirectDraw* first = nullptr;
     if (create(nullptr, &first, nullptr) != DD_OK || first == nullptr) {
         return direct_draw_outcome::missing;
@@ -41,28 +39,38 @@ direct_draw_outcome enumerate_with(direct_draw_create_function create, direct_dr
     if (asked != S_OK || second == nullptr) {
         return direct_draw_outcome::missing;
     }
-    enumeration_context target{visit, context};
-    const HRESULT listed = second->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &target,
-                                                    take_surface_description);
+    const HRESULT listed =
+        second->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &modes, take_surface_description);
     second->Release();
     return listed == DD_OK ? direct_draw_outcome::done : direct_draw_outcome::failed;
 }
 
-}  // namespace
-
-bool read_display_setting(std::uint32_t index, display_setting& setting) {
-    DEVMODEA mode{};
-    mode.dmSize = sizeof mode;
-    mode.dmDriverExtra = 0;
-    if (EnumDisplaySettingsA(nullptr, index, &mode) == 0) {
-        return false;
+void read_settings(std::vector<display_setting>& settings) {
+    for (DWORD index = 0;; ++index) {
+        DEVMODEA mode{};
+        mode.dmSize = sizeof mode;
+        if (EnumDisplaySettingsA(nullptr, index, &mode) == 0) {
+            return;
+        }
+        settings.push_back({mode.dmBitsPerPel, mode.dmPelsWidth, mode.dmPelsHeight});
     }
-    setting = {mode.dmBitsPerPel, mode.dmPelsWidth, mode.dmPelsHeight};
-    return true;
 }
 
-direct_draw_outcome enumerate_direct_draw_modes(direct_draw_visitor visit, void* context) {
-    HMODULE library = LoadLibraryA("ddraw.dll");
+// By its full path in the system folder: a game folder may hold a DirectDraw wrapper of the
+// same name, and the tool never runs code from the folder it patches.
+HMODULE load_system_direct_draw() {
+    char path[MAX_PATH];
+    const char name[] = "\\ddraw.dll";
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + sizeof name > MAX_PATH) {
+        return nullptr;
+    }
+    std::memcpy(path + length, name, sizeof name);
+    return LoadLibraryA(path);
+}
+
+direct_draw_outcome read_direct_draw(std::vector<direct_draw_mode>& modes) {
+    HMODULE library = load_system_direct_draw();
     if (library == nullptr) {
         return direct_draw_outcome::missing;
     }
@@ -70,7 +78,19 @@ direct_draw_outcome enumerate_direct_draw_modes(direct_draw_visitor visit, void*
     const auto create = reinterpret_cast<direct_draw_create_function>(
         reinterpret_cast<void (*)()>(GetProcAddress(library, "DirectDrawCreate")));
     const direct_draw_outcome outcome =
-        create != nullptr ? enumerate_with(create, visit, context) : direct_draw_outcome::missing;
+        create != nullptr ? enumerate_with(create, modes) : direct_draw_outcome::missing;
     FreeLibrary(library);
     return outcome;
 }
+
+}  // namespace
+
+void read_display_services(display_reading& reading) {
+    reading.settings.clear();
+    read_settings(reading.settings);
+    reading.direct_draw_modes.clear();
+    reading.direct_draw = read_direct_draw(reading.direct_draw_modes);
+}
+
+// Nothing is held between readings: DirectDraw is loaded and let go within each.
+void release_display_services() {}

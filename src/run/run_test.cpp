@@ -30,7 +30,10 @@ using bytes = std::vector<std::uint8_t>;
 std::vector<packed_mode> scripted_modes;
 
 // Every source reports the scripted modes; the list's merge keeps each once.
-std::optional<std::vector<packed_mode>> scripted_source(std::int32_t) { return scripted_modes; }
+std::optional<std::vector<packed_mode>> scripted_source(const display_reading&, std::int32_t) {
+    return scripted_modes;
+}
+void no_platform_reading(display_reading&) {}
 
 // --- synthetic releases and game files ------------------------------------------------
 
@@ -93,6 +96,8 @@ protected:
         for (mode_source& source : mode_sources) {
             source.take = scripted_source;
         }
+        saved_reading_ = read_display_for_build;
+        read_display_for_build = no_platform_reading;
         scripted_modes = {pack_mode(1920, 1080), pack_mode(640, 480), pack_mode(1280, 1024),
                           pack_mode(800, 600)};
         previous_folder_ = fs::current_path();
@@ -109,6 +114,7 @@ protected:
         fs::current_path(previous_folder_);
         fs::remove_all(folder_);
         std::copy(saved_sources_.begin(), saved_sources_.end(), std::begin(mode_sources));
+        read_display_for_build = saved_reading_;
     }
 
     // The whole run with these keys; returns what it wrote.
@@ -123,6 +129,7 @@ protected:
 
 private:
     std::array<mode_source, mode_source_count> saved_sources_;
+    display_services_reading saved_reading_ = nullptr;
     fs::path previous_folder_;
     fs::path folder_;
     std::string testbed_guard_;

@@ -1,4 +1,5 @@
 // The kernel's connector mode lists, read from a small copy of the drm class folder.
+#include "display_settings_linux.h"
 #include "display_settings.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,29 @@ struct fixture_file {
     const char* text;
 };
 
-class kernel_modes : public ::testing::Test {
+// The X server is kept out of these tests: without DISPLAY it is never asked.
+class no_display : public ::testing::Test {
 protected:
     void SetUp() override {
+        const char* display = std::getenv("DISPLAY");
+        had_display = display != nullptr;
+        saved_display = had_display ? display : "";
+        unsetenv("DISPLAY");
+    }
+    void TearDown() override {
+        release_display_services();
+        if (had_display) {
+            setenv("DISPLAY", saved_display.c_str(), 1);
+        }
+    }
+    bool had_display = false;
+    std::string saved_display;
+};
+
+class kernel_modes : public no_display {
+protected:
+    void SetUp() override {
+        no_display::SetUp();
         char name[] = "/tmp/pw-drm-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         root = name;
@@ -32,6 +53,7 @@ protected:
             std::remove(it->c_str());
         }
         rmdir(root.c_str());
+        no_display::TearDown();
     }
 
     void make(const std::vector<fixture_file>& files) {
@@ -53,22 +75,22 @@ protected:
         }
     }
 
-    // Every visited mode as "bits/green WxH", or the outcome when it is not done.
+    // Every mode read as "bits/green WxH", or the outcome when it is not done.
     static std::string visited() {
-        std::string text;
-        const direct_draw_outcome outcome = enumerate_direct_draw_modes(
-            [](const direct_draw_mode& mode, void* context) {
-                char line[64];
-                std::snprintf(line, sizeof line, "%u/%#x %ux%u;", mode.bit_count, mode.green_mask,
-                              mode.width, mode.height);
-                *static_cast<std::string*>(context) += line;
-            },
-            &text);
-        if (outcome == direct_draw_outcome::failed) {
+        display_reading reading;
+        read_display_services(reading);
+        if (reading.direct_draw == direct_draw_outcome::failed) {
             return "failed";
         }
-        if (outcome == direct_draw_outcome::missing) {
+        if (reading.direct_draw == direct_draw_outcome::missing) {
             return "missing";
+        }
+        std::string text;
+        for (const direct_draw_mode& mode : reading.direct_draw_modes) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%u/%#x %ux%u;", mode.bit_count, mode.green_mask,
+                          mode.width, mode.height);
+            text += line;
         }
         return text;
     }
@@ -108,16 +130,13 @@ TEST_F(kernel_modes, unreadable_or_absent_lists_give_nothing) {
     drm_class_folder = root.c_str();
 }
 
-TEST(x_server_modes, no_display_gives_no_setting) {
-    const char* display = std::getenv("DISPLAY");
-    const std::string saved = display != nullptr ? display : "";
-    unsetenv("DISPLAY");
-    display_setting setting;
-    EXPECT_FALSE(read_display_setting(0, setting));
-    EXPECT_FALSE(read_display_setting(1, setting));
-    if (display != nullptr) {
-        setenv("DISPLAY", saved.c_str(), 1);
-    }
+TEST_F(no_display, gives_no_setting_and_reads_afresh_each_time) {
+    display_reading reading;
+    reading.settings.assign(3, {32, 640, 480});  // left over from an earlier reading
+    read_display_services(reading);
+    EXPECT_TRUE(reading.settings.empty());
+    read_display_services(reading);
+    EXPECT_TRUE(reading.settings.empty());
 }
 
 }  // namespace

@@ -1,0 +1,324 @@
+// Linux stand-ins for the Windows display services. The display settings are the modes of
+// the X server's connected outputs (RandR through xcb, opened at run time so that the tool
+// runs without it); DirectDraw's modes are the kernel's connector mode lists.
+#include "display_settings.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display_settings_linux.h"
+
+const char* drm_class_folder = "/sys/class/drm";
+const char* xcb_library_name = "libxcb.so.1";
+const char* xcb_randr_library_name = "libxcb-randr.so.0";
+
+namespace {
+
+struct xcb_functions {
+    decltype(&xcb_connect) connect;
+    decltype(&xcb_disconnect) disconnect;
+    decltype(&xcb_connection_has_error) has_error;
+    decltype(&xcb_get_setup) get_setup;
+    decltype(&xcb_setup_roots_iterator) roots_iterator;
+    decltype(&xcb_screen_next) screen_next;
+    decltype(&xcb_setup_pixmap_formats) pixmap_formats;
+    decltype(&xcb_setup_pixmap_formats_length) pixmap_formats_length;
+    decltype(&xcb_get_extension_data) get_extension_data;
+    xcb_extension_t* randr_id;
+    decltype(&xcb_randr_query_version) query_version;
+    decltype(&xcb_randr_query_version_reply) query_version_reply;
+    decltype(&xcb_randr_get_screen_resources_current) get_resources;
+    decltype(&xcb_randr_get_screen_resources_current_reply) get_resources_reply;
+    decltype(&xcb_randr_get_screen_resources_current_outputs) resource_outputs;
+    decltype(&xcb_randr_get_screen_resources_current_outputs_length) resource_outputs_length;
+    decltype(&xcb_randr_get_screen_resources_current_modes) resource_modes;
+    decltype(&xcb_randr_get_screen_resources_current_modes_length) resource_modes_length;
+    decltype(&xcb_randr_get_output_info) get_output_info;
+    decltype(&xcb_randr_get_output_info_reply) get_output_info_reply;
+    decltype(&xcb_randr_get_output_info_modes) output_modes;
+    decltype(&xcb_randr_get_output_info_modes_length) output_modes_length;
+};
+
+template <typename symbol>
+bool look_up(void* library, const char* name, symbol& target) {
+    void* address = dlsym(library, name);
+    if (address == nullptr) {
+        return false;
+    }
+    target = reinterpret_cast<symbol>(address);
+    return true;
+}
+
+bool look_up_all(void* xcb, void* randr, xcb_functions& f) {
+    return look_up(xcb, "xcb_connect", f.connect) && look_up(xcb, "xcb_disconnect", f.disconnect) &&
+           look_up(xcb, "xcb_connection_has_error", f.has_error) &&
+           look_up(xcb, "xcb_get_setup", f.get_setup) &&
+           look_up(xcb, "xcb_setup_roots_iterator", f.roots_iterator) &&
+           look_up(xcb, "xcb_screen_next", f.screen_next) &&
+           look_up(xcb, "xcb_setup_pixmap_formats", f.pixmap_formats) &&
+           look_up(xcb, "xcb_setup_pixmap_formats_length", f.pixmap_formats_length) &&
+           look_up(xcb, "xcb_get_extension_data", f.get_extension_data) &&
+           look_up(randr, "xcb_randr_id", f.randr_id) &&
+           look_up(randr, "xcb_randr_query_version", f.query_version) &&
+           look_up(randr, "xcb_randr_query_version_reply", f.query_version_reply) &&
+           look_up(randr, "xcb_randr_get_screen_resources_current", f.get_resources) &&
+           look_up(randr, "xcb_randr_get_screen_resources_current_reply", f.get_resources_reply) &&
+           look_up(randr, "xcb_randr_get_screen_resources_current_outputs", f.resource_outputs) &&
+           look_up(randr, "xcb_randr_get_screen_resources_current_outputs_length",
+                   f.resource_outputs_length) &&
+           look_up(randr, "xcb_randr_get_screen_resources_current_modes", f.resource_modes) &&
+           look_up(randr, "xcb_randr_get_screen_resources_current_modes_length",
+                   f.resource_modes_length) &&
+           look_up(randr, "xcb_randr_get_output_info", f.get_output_info) &&
+           look_up(randr, "xcb_randr_get_output_info_reply", f.get_output_info_reply) &&
+           look_up(randr, "xcb_randr_get_output_info_modes", f.output_modes) &&
+           look_up(randr, "xcb_randr_get_output_info_modes_length", f.output_modes_length);
+}
+
+// The one X connection of a run, opened by the first reading and kept until the display
+// services are released. A connection that failed stays failed: the server is not asked
+// twice to accept us.
+struct x_link {
+    bool tried = false;
+    xcb_functions f{};
+    xcb_connection_t* connection = nullptr;
+    int screen_number = 0;
+};
+
+x_link x;
+
+bool open_x_link() {
+    x.tried = true;
+    const char* display_name = std::getenv("DISPLAY");
+    if (display_name == nullptr || display_name[0] == '\0') {
+        return false;  // no X server to ask; spares loading the libraries
+    }
+    // Kept mapped once loaded: the connection outlives any one reading.
+    constexpr int load_flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+    void* xcb = dlopen(xcb_library_name, load_flags);
+    void* randr = xcb != nullptr ? dlopen(xcb_randr_library_name, load_flags) : nullptr;
+    const bool found = randr != nullptr && look_up_all(xcb, randr, x.f);
+    if (randr != nullptr) {
+        dlclose(randr);
+    }
+    if (xcb != nullptr) {
+        dlclose(xcb);
+    }
+    if (!found) {
+        return false;
+    }
+    x.connection = x.f.connect(nullptr, &x.screen_number);
+    return true;
+}
+
+const xcb_screen_t* find_screen(const xcb_setup_t* setup, int number) {
+    xcb_screen_iterator_t screens = x.f.roots_iterator(setup);
+    for (int i = 0; screens.rem > 0; ++i, x.f.screen_next(&screens)) {
+        if (i == number) {
+            return screens.data;
+        }
+    }
+    return nullptr;
+}
+
+std::uint32_t bits_per_pixel_of_depth(const xcb_setup_t* setup, std::uint8_t depth) {
+    const xcb_format_t* formats = x.f.pixmap_formats(setup);
+    const int count = x.f.pixmap_formats_length(setup);
+    for (int i = 0; i < count; ++i) {
+        if (formats[i].depth == depth) {
+            return formats[i].bits_per_pixel;
+        }
+    }
+    return depth;
+}
+
+// The modes of every connected output, asked in one round of requests. Replies that do not
+// come (an output gone, the server gone) only cost their own modes.
+void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* resources,
+                       std::uint32_t bits, std::vector<display_setting>& settings) {
+    const xcb_randr_output_t* outputs = x.f.resource_outputs(resources);
+    const int output_count = x.f.resource_outputs_length(resources);
+    const xcb_randr_mode_info_t* modes_begin = x.f.resource_modes(resources);
+    const xcb_randr_mode_info_t* modes_end = modes_begin + x.f.resource_modes_length(resources);
+
+    std::vector<xcb_randr_get_output_info_cookie_t> asked;
+    asked.reserve(static_cast<std::size_t>(output_count));
+    for (int o = 0; o < output_count; ++o) {
+        asked.push_back(x.f.get_output_info(x.connection, outputs[o], resources->config_timestamp));
+    }
+    for (const xcb_randr_get_output_info_cookie_t cookie : asked) {
+        xcb_generic_error_t* error = nullptr;
+        xcb_randr_get_output_info_reply_t* info =
+            x.f.get_output_info_reply(x.connection, cookie, &error);
+        std::free(error);
+        if (info == nullptr) {
+            continue;
+        }
+        if (info->connection == XCB_RANDR_CONNECTION_CONNECTED) {
+            const xcb_randr_mode_t* ids = x.f.output_modes(info);
+            const int id_count = x.f.output_modes_length(info);
+            for (int m = 0; m < id_count; ++m) {
+                const xcb_randr_mode_t id = ids[m];
+                const xcb_randr_mode_info_t* found =
+                    std::find_if(modes_begin, modes_end,
+                                 [id](const xcb_randr_mode_info_t& mode) { return mode.id == id; });
+                if (found != modes_end) {
+                    settings.push_back({bits, found->width, found->height});
+                }
+            }
+        }
+        std::free(info);
+    }
+}
+
+void read_x_server_modes(std::vector<display_setting>& settings) {
+    if (!x.tried && !open_x_link()) {
+        return;
+    }
+    if (x.connection == nullptr || x.f.has_error(x.connection) != 0) {
+        return;
+    }
+    const xcb_query_extension_reply_t* randr = x.f.get_extension_data(x.connection, x.f.randr_id);
+    if (randr == nullptr || randr->present == 0) {
+        return;  // asking an absent extension would end the connection
+    }
+    const xcb_setup_t* setup = x.f.get_setup(x.connection);
+    const xcb_screen_t* screen = find_screen(setup, x.screen_number);
+    if (screen == nullptr) {
+        return;
+    }
+    const std::uint32_t bits = bits_per_pixel_of_depth(setup, screen->root_depth);
+
+    // The version first, as every RandR client must; both requests go out together. The
+    // current resources: asking for fresh ones makes the server probe the hardware.
+    const xcb_randr_query_version_cookie_t version_asked =
+        x.f.query_version(x.connection, XCB_RANDR_MAJOR_VERSION, XCB_RANDR_MINOR_VERSION);
+    const xcb_randr_get_screen_resources_current_cookie_t resources_asked =
+        x.f.get_resources(x.connection, screen->root);
+    xcb_generic_error_t* error = nullptr;
+    std::free(x.f.query_version_reply(x.connection, version_asked, &error));
+    std::free(error);
+    error = nullptr;
+    xcb_randr_get_screen_resources_current_reply_t* resources =
+        x.f.get_resources_reply(x.connection, resources_asked, &error);
+    std::free(error);
+    if (resources != nullptr) {
+        read_output_modes(resources, bits, settings);
+        std::free(resources);
+    }
+}
+
+bool read_whole_file(const std::string& path, std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    text.clear();
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+// Reads the leading decimal number of text at position; false when there is none.
+bool read_number(const std::string& text, std::size_t& position, std::uint32_t& number) {
+    const std::size_t start = position;
+    std::uint64_t value = 0;
+    while (position < text.size() && text[position] >= '0' && text[position] <= '9') {
+        value = value * 10 + static_cast<std::uint64_t>(text[position] - '0');
+        if (value > UINT32_MAX) {
+            return false;
+        }
+        ++position;
+    }
+    number = static_cast<std::uint32_t>(value);
+    return position > start;
+}
+
+// "1920x1080", possibly followed by a suffix such as "i"; other lines are passed over.
+bool parse_kernel_mode(const std::string& line, std::uint32_t& width, std::uint32_t& height) {
+    std::size_t position = 0;
+    if (!read_number(line, position, width) || position >= line.size() || line[position] != 'x') {
+        return false;
+    }
+    ++position;
+    return read_number(line, position, height);
+}
+
+std::vector<std::string> folder_entries(DIR* folder) {
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(folder)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+direct_draw_outcome read_kernel_modes(std::vector<direct_draw_mode>& modes) {
+    DIR* folder = opendir(drm_class_folder);
+    if (folder == nullptr) {
+        return direct_draw_outcome::missing;
+    }
+    const std::vector<std::string> names = folder_entries(folder);
+    closedir(folder);
+
+    const std::string base = std::string(drm_class_folder) + "/";
+    std::string status;
+    std::string listing;
+    for (const std::string& name : names) {
+        // Only connectors have a status; the cards themselves and other entries have none.
+        if (!read_whole_file(base + name + "/status", status)) {
+            continue;
+        }
+        if (status != "connected\n" && status != "connected") {
+            continue;
+        }
+        if (!read_whole_file(base + name + "/modes", listing)) {
+            return direct_draw_outcome::failed;
+        }
+        std::size_t start = 0;
+        while (start < listing.size()) {
+            std::size_t end = listing.find('\n', start);
+            if (end == std::string::npos) {
+                end = listing.size();
+            }
+            direct_draw_mode mode{32, 0xFF00, 0, 0};
+            if (parse_kernel_mode(listing.substr(start, end - start), mode.width, mode.height)) {
+                modes.push_back(mode);
+            }
+            start = end + 1;
+        }
+    }
+    return direct_draw_outcome::done;
+}
+
+}  // namespace
+
+void read_display_services(display_reading& reading) {
+    reading.settings.clear();
+    read_x_server_modes(reading.settings);
+    reading.direct_draw_modes.clear();
+    reading.direct_draw = read_kernel_modes(reading.direct_draw_modes);
+}
+
+void release_display_services() {
+    if (x.connection != nullptr) {
+        x.f.disconnect(x.connection);
+    }
+    x = x_link{};
+}

@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""An X server that goes away in the middle of the display mode reading costs only the
+modes not yet read: the probe and the whole tool go on and end normally, over one connection.
+
+PW_PROBE names the built display_modes_probe, PW_TESTBED the testbed program."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from display_xvfb import kernel_modes  # noqa: E402
+from fake_x_server import CONNECTED, DISCONNECTED, fake_x_server  # noqa: E402
+from harness import TESTBED, TITLE, found, game_folder, run_piped  # noqa: E402
+
+PROBE = os.environ.get("PW_PROBE", "")
+
+FIRST = [(1024, 768), (800, 600), (1024, 768)]
+SECOND = [(1920, 1080)]
+UNPLUGGED = [(2560, 1440)]
+OUTPUTS = [(CONNECTED, FIRST), (DISCONNECTED, UNPLUGGED), (CONNECTED, SECOND)]
+
+
+def probe(env):
+    """The list of one build at 32 bits per pixel, as (exit status, sizes)."""
+    done = subprocess.run([PROBE, "--depth", "32"], env=env, capture_output=True, timeout=30)
+    lines = done.stdout.decode().splitlines()
+    sizes = [tuple(int(n) for n in line.split("x")) for line in lines[:-1]]
+    assert lines[-1] == "count %d" % len(sizes), lines
+    return done.returncode, sizes
+
+
+class server_goes_away(unittest.TestCase):
+    def test_each_point_of_leaving_costs_only_the_modes_not_yet_read(self):
+        kernel = kernel_modes()
+        cases = [
+            ("accept", set()),
+            ("setup", set()),
+            ("extension", set()),
+            ("randr", set()),
+            # The first output's reply came before the server left; the others are lost.
+            ("second output", set(FIRST)),
+            (None, set(FIRST) | set(SECOND)),
+            ("without randr", set()),
+        ]
+        for close_at, from_x in cases:
+            with self.subTest(close_at=close_at):
+                with fake_x_server(OUTPUTS, close_at) as server:
+                    status, sizes = probe(server.environment())
+                    self.assertEqual(status, 0)
+                    self.assertEqual(sizes, sorted(kernel | from_x))
+                    self.assertEqual(server.accepted, 1)
+
+    def test_the_whole_tool_asks_twice_over_one_connection(self):
+        # When the server leaves during the count pass, the fill pass finds the connection
+        # gone: the table keeps its counted length and the run ends at the end of input.
+        for close_at, resource_queries in [(None, 2), ("second output", 1)]:
+            with self.subTest(close_at=close_at):
+                with fake_x_server(OUTPUTS, close_at) as server, game_folder() as g:
+                    g.write_game()
+                    before = g.read()
+                    status, out = run_piped(TESTBED, g.path, b"", env={"DISPLAY": server.display})
+                    self.assertEqual(status, 0)
+                    self.assertTrue(out.startswith(TITLE + found("cstrike.exe")), out)
+                    self.assertIn(b"Welche Aufloesung soll veraendert werden?", out)
+                    self.assertEqual(g.read(), before)
+                    self.assertEqual(server.accepted, 1, "one connection for both passes")
+                    self.assertEqual(server.resource_queries, resource_queries,
+                                     "each pass asks the server afresh")
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
