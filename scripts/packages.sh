@@ -7,8 +7,8 @@
 declare -A pw_packages=(
   # every build
   [build]="cmake make python3 git"
-  # the native build (GoogleTest is part of its configure) and the X headers
-  [native]="g++ googletest libx11-dev libxrandr-dev libxcb1-dev libxcb-randr0-dev"
+  # the native build (GoogleTest is part of its configure) and the xcb headers
+  [native]="g++ googletest libxcb1-dev libxcb-randr0-dev"
   # scripts/run's demo on a machine without a display
   [demo]="xvfb"
   # the Windows builds (posix thread model for the tests, win32 for the release) under Wine
