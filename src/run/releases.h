@@ -2,8 +2,8 @@
 // must read. Adding a release is one more row here.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 // One known release of the game.
@@ -18,8 +18,8 @@ struct target_row {
 };
 
 // Tried in this order; the first whose file opens is the target.
-extern const std::array<target_row, 2> known_releases;
+extern const std::span<const target_row> known_releases;
 
 // The digest texts a header block and a guard block may have, whatever the release.
-extern const std::array<std::string_view, 2> accepted_header_texts;
-extern const std::array<std::string_view, 2> accepted_guard_texts;
+extern const std::span<const std::string_view> accepted_header_texts;
+extern const std::span<const std::string_view> accepted_guard_texts;
