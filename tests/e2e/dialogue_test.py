@@ -7,6 +7,7 @@ import os
 import signal
 import struct
 import subprocess
+import time
 import unittest
 
 from harness import (CRLF, ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, environment,
@@ -294,6 +295,51 @@ class terminal_runs(runs_on_the_display):
                             self.assertEqual(g.read(), patched(before, 1, 5, w, h))
                     finally:
                         s.close()
+
+
+@unittest.skipUnless(UNDER_WINE, "Wine's console in a terminal")
+class wine_console_runs(unittest.TestCase):
+
+    def test_advice_reads_right_in_a_wide_console(self):
+        # A console 120 columns wide, as Windows 10 and 11 open them, and a wide-screen mode:
+        # Wine on a private X server offers that server's 1600x900.
+        from display_xvfb import xvfb
+        eighty = "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist"
+        with xvfb("1600x900x24") as server, game_folder() as g:
+            g.write_game(slots=SLOTS)
+            env = environment({"DISPLAY": server.display})
+            env.pop("TMUX", None)
+            socket = g.file("tmux")
+
+            def tmux(*args):
+                return subprocess.run(["tmux", "-S", socket] + list(args), env=env, check=True,
+                                      capture_output=True, timeout=TIME_LIMIT).stdout.decode()
+
+            def screen_shows(text):
+                deadline = time.monotonic() + TIME_LIMIT
+                while text not in tmux("capture-pane", "-p"):
+                    if time.monotonic() > deadline:
+                        self.fail("%r not on the screen: %s" % (text, tmux("capture-pane", "-p")))
+                    time.sleep(0.1)
+
+            # Wine picks its display driver when its server starts: start it afresh here.
+            subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+            tmux("-f", os.devnull, "new-session", "-d", "-x", "120", "-y", "50", "-c", g.path,
+                 "wine " + TESTBED)
+            try:
+                screen_shows("Welche Aufloesung soll veraendert werden?")
+                tmux("send-keys", "1")
+                screen_shows("(1) 1600x900")
+                tmux("send-keys", "1", "Enter")
+                screen_shows("(Enter zum Beenden druecken)")
+                rows = [row.rstrip() for row in tmux("capture-pane", "-p").split("\n")]
+                self.assertIn(eighty, rows)
+                self.assertTrue(rows[rows.index(eighty) + 1].startswith("das Bild"), rows)
+                tmux("send-keys", "Enter")
+            finally:
+                subprocess.run(["tmux", "-S", socket, "kill-server"], capture_output=True)
+                # Wine's processes of this prefix talked to the X server; they go with it.
+                subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
 
 
 if __name__ == "__main__":

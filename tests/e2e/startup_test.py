@@ -3,11 +3,13 @@
 before the slot dialogue, with the exact bytes written and the file left as it was."""
 
 import os
+import shutil
+import subprocess
 import time
 import unittest
 
-from harness import (ENTER_PROMPT, NOT_FOUND, PROGRAM, TESTBED, TITLE, UNDER_WINE, found,
-                     game_folder, lines, main, run_piped)
+from harness import (ENTER_PROMPT, NOT_FOUND, PROGRAM, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE,
+                     environment, found, game_folder, lines, main, run_piped)
 
 HEADER_DIGEST = "DB1131FF326055BD86F7618809AD1B28"  # the text of 4D 5A 90
 TESTBED_GUARD_DIGEST = "142D7D5C902F3B46F3BE6D43EB9AE9BA"  # the text "pixelwarde-testbed"
@@ -152,6 +154,64 @@ class startup_in_wine_console(unittest.TestCase):
     def test_not_found_ends_at_once_in_a_shared_console(self):
         ended, _ = self.run_in_console(["wine", "cmd", "/c", PROGRAM])
         self.assertTrue(ended)
+
+    @unittest.skipUnless(shutil.which("Xvfb") and shutil.which("xdotool"),
+                         "needs Xvfb and xdotool")
+    def test_double_click_window_stays_until_enter(self):
+        # As Explorer starts a double-clicked program: in a console window of its own, in
+        # the program's folder (here one without the game), on a Wine desktop on a private X
+        # server, with Enter pressed as a user would.
+        from display_xvfb import xvfb
+        with xvfb("1024x768x24") as server, game_folder() as g:
+            copy = g.file(os.path.basename(PROGRAM))
+            shutil.copy(PROGRAM, copy)
+            env = environment({"DISPLAY": server.display})
+            desktop = subprocess.Popen(
+                ["wine", "explorer", "/desktop=pixelwarde,1024x768", "start", "/unix", copy],
+                cwd=g.path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                pid = self.wait_for(lambda: program_in(g.path), "the program to start")
+                # Its console window shows, and is still there a while later.
+                window = ["xdotool", "search", "--name", os.path.basename(PROGRAM)]
+                self.wait_for(lambda: subprocess.run(window, env=env, capture_output=True,
+                                                     timeout=TIME_LIMIT).returncode == 0,
+                              "the console window")
+                time.sleep(2)
+                self.assertTrue(os.path.exists("/proc/%d" % pid),
+                                "the window closed before the line could be read")
+                subprocess.run(["xdotool", "key", "Return"], env=env, check=True,
+                               timeout=TIME_LIMIT)
+                self.wait_for(lambda: not os.path.exists("/proc/%d" % pid), "Enter to end it")
+            finally:
+                # The desktop and everything it started belong to this prefix's server.
+                subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+                desktop.wait(timeout=TIME_LIMIT)
+
+    def wait_for(self, condition, what):
+        deadline = time.monotonic() + TIME_LIMIT
+        while time.monotonic() < deadline:
+            found = condition()
+            if found:
+                return found
+            time.sleep(0.1)
+        self.fail("waited in vain for " + what)
+
+
+def program_in(folder):
+    """The process id of the program running with folder as its working folder, or None."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                name = f.read().split(b"\0")[0]
+            # Wine shows the program under its Windows path: Z:\...\pixelwarde.exe.
+            if (name.endswith(b"\\" + os.path.basename(PROGRAM).encode()) and
+                    os.readlink("/proc/%s/cwd" % entry) == folder):
+                return int(entry)
+        except OSError:
+            continue
+    return None
 
 
 if __name__ == "__main__":
