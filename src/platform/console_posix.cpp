@@ -66,10 +66,7 @@ void install_handler(int signal_number, void (*handler)(int)) {
 void on_stop_signal(int) {
     const int saved_errno = errno;
     restore_terminal();
-    struct sigaction stop_default = {};
-    stop_default.sa_handler = SIG_DFL;
-    sigemptyset(&stop_default.sa_mask);
-    sigaction(SIGTSTP, &stop_default, nullptr);
+    install_handler(SIGTSTP, SIG_DFL);
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGTSTP);
