@@ -46,12 +46,12 @@ bool open_for_update(target_file& file, const char* name) {
     return fd >= 0;
 }
 
-void close_target(target_file& file) {
-    if (file.handle >= 0) {
-        close(descriptor(file));
-    }
+bool close_target(target_file& file) {
+    // No retry on EINTR: the descriptor is gone either way, and the error is reported.
+    const bool closed = file.handle < 0 || close(descriptor(file)) == 0;
     file.handle = -1;
     file.writable = false;
+    return closed;
 }
 
 std::uint64_t target_length(const target_file& file) {
@@ -64,34 +64,56 @@ std::uint64_t target_length(const target_file& file) {
 
 namespace {
 
-// Repeats a positioned read or write until all count bytes have gone; false on an error or
-// at the end of the file.
+// Repeats a positioned read or write until all count bytes have gone. Returns how many
+// went before an error or the end of the file.
 template <typename byte_pointer, typename transfer_function>
-bool transfer_all(const target_file& file, std::uint64_t offset, byte_pointer bytes,
-                  std::size_t count, transfer_function transfer) {
-    while (count > 0) {
-        const ssize_t n = transfer(descriptor(file), bytes, count, static_cast<off_t>(offset));
+std::size_t transfer_all(const target_file& file, std::uint64_t offset, byte_pointer bytes,
+                         std::size_t count, transfer_function transfer) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = transfer(descriptor(file), bytes + done, count - done,
+                                   static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return false;
+            break;
         }
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
+        done += static_cast<std::size_t>(n);
     }
-    return true;
+    return done;
 }
 
 }  // namespace
 
 bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
              std::size_t count) {
-    return file.handle >= 0 && transfer_all(file, offset, bytes, count, pread);
+    return file.handle >= 0 && transfer_all(file, offset, bytes, count, pread) == count;
 }
 
-bool write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
-              std::size_t count) {
-    return file.handle >= 0 && file.writable && transfer_all(file, offset, bytes, count, pwrite);
+std::size_t write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
+                     std::size_t count) {
+    if (file.handle < 0 || !file.writable) {
+        return 0;
+    }
+    return transfer_all(file, offset, bytes, count, pwrite);
+}
+
+bool flush_target(const target_file& file) {
+    if (file.handle < 0) {
+        return false;
+    }
+    int result;
+    do {
+        result = fdatasync(descriptor(file));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool still_named(const target_file& file, const char* name) {
+    struct stat open_file;
+    struct stat named;
+    return file.handle >= 0 && fstat(descriptor(file), &open_file) == 0 &&
+           open_file.st_nlink > 0 && stat(name, &named) == 0 &&
+           named.st_dev == open_file.st_dev && named.st_ino == open_file.st_ino;
 }

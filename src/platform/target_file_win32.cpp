@@ -5,12 +5,12 @@
 
 namespace {
 
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Opens name only if it is a file on disk; folders, pipes and devices are refused.
-// No sharing restriction: the game or an editor may hold the file too.
-HANDLE open_disk_file(const char* name, DWORD access) {
+HANDLE open_disk_file(const char* name, DWORD access, DWORD share) {
     const HANDLE h =
-        CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileA(name, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return h;
     }
@@ -40,28 +40,30 @@ OVERLAPPED at(std::uint64_t offset) {
 
 bool open_for_reading(target_file& file, const char* name) {
     close_target(file);
-    set(file, open_disk_file(name, GENERIC_READ));
+    // Reading alone restricts nobody: the game or an editor may hold the file too.
+    set(file, open_disk_file(name, GENERIC_READ, share_all));
     file.writable = false;
     return file.handle != -1;
 }
 
 bool open_for_update(target_file& file, const char* name) {
     close_target(file);
-    HANDLE h = open_disk_file(name, GENERIC_READ | GENERIC_WRITE);
+    // While the run may write, others may read, but not write, rename or delete: the file
+    // written is the file identified. The game cannot start from it meanwhile anyway.
+    HANDLE h = open_disk_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
     file.writable = h != INVALID_HANDLE_VALUE;
     if (h == INVALID_HANDLE_VALUE) {
-        h = open_disk_file(name, GENERIC_READ);
+        h = open_disk_file(name, GENERIC_READ, share_all);
     }
     set(file, h);
     return file.handle != -1;
 }
 
-void close_target(target_file& file) {
-    if (file.handle != -1) {
-        CloseHandle(handle_of(file));
-    }
+bool close_target(target_file& file) {
+    const bool closed = file.handle == -1 || CloseHandle(handle_of(file)) != 0;
     file.handle = -1;
     file.writable = false;
+    return closed;
 }
 
 std::uint64_t target_length(const target_file& file) {
@@ -74,33 +76,62 @@ std::uint64_t target_length(const target_file& file) {
 
 namespace {
 
-// Repeats a positioned ReadFile or WriteFile until all count bytes have gone; false on an
-// error or at the end of the file.
+// Repeats a positioned ReadFile or WriteFile until all count bytes have gone. Returns how
+// many went before an error or the end of the file.
 template <typename byte_pointer, typename transfer_function>
-bool transfer_all(const target_file& file, std::uint64_t offset, byte_pointer bytes,
-                  std::size_t count, transfer_function transfer) {
-    while (file.handle != -1 && count > 0) {
-        OVERLAPPED position = at(offset);
-        DWORD done = 0;
-        const DWORD chunk = count > 1u << 30 ? 1u << 30 : static_cast<DWORD>(count);
-        if (!transfer(handle_of(file), bytes, chunk, &done, &position) || done == 0) {
-            return false;
+std::size_t transfer_all(const target_file& file, std::uint64_t offset, byte_pointer bytes,
+                         std::size_t count, transfer_function transfer) {
+    std::size_t done = 0;
+    while (file.handle != -1 && done < count) {
+        OVERLAPPED position = at(offset + done);
+        DWORD moved = 0;
+        const std::size_t left = count - done;
+        const DWORD chunk = left > 1u << 30 ? 1u << 30 : static_cast<DWORD>(left);
+        if (!transfer(handle_of(file), bytes + done, chunk, &moved, &position) || moved == 0) {
+            break;
         }
-        bytes += done;
-        count -= done;
-        offset += done;
+        done += moved;
     }
-    return count == 0;
+    return done;
+}
+
+// The volume and the file index name one file on a volume.
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 }  // namespace
 
 bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes,
              std::size_t count) {
-    return transfer_all(file, offset, bytes, count, ReadFile);
+    return transfer_all(file, offset, bytes, count, ReadFile) == count;
 }
 
-bool write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
-              std::size_t count) {
-    return file.writable && transfer_all(file, offset, bytes, count, WriteFile);
+std::size_t write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
+                     std::size_t count) {
+    return file.writable ? transfer_all(file, offset, bytes, count, WriteFile) : 0;
+}
+
+bool flush_target(const target_file& file) {
+    return file.handle != -1 && FlushFileBuffers(handle_of(file)) != 0;
+}
+
+bool still_named(const target_file& file, const char* name) {
+    BY_HANDLE_FILE_INFORMATION open_file;
+    if (file.handle == -1 || !GetFileInformationByHandle(handle_of(file), &open_file)) {
+        return false;
+    }
+    // Attributes only: this open needs no data access, so the run's own sharing rule does
+    // not refuse it.
+    const HANDLE named = CreateFileA(name, FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION named_file;
+    const bool same = GetFileInformationByHandle(named, &named_file) != 0 &&
+                      open_file.nNumberOfLinks > 0 && same_file(open_file, named_file);
+    CloseHandle(named);
+    return same;
 }

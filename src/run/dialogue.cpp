@@ -124,48 +124,68 @@ slot_size read_slot(const run_state& state, int slot, slot_buffer& buffer) {
             static_cast<std::uint32_t>(b[4] + 256 * b[5])};
 }
 
-bool write_slot(const run_state& state, int slot, slot_buffer& buffer, std::uint64_t width,
-                std::uint64_t height) {
-    if (!buffer.read) {
-        return false;  // bytes 2, 3, 6 and 7 would be guesses
+slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer, std::uint64_t width,
+                      std::uint64_t height) {
+    // Bytes 2, 3, 6 and 7 would be guesses in a slot not read, and a file put in the
+    // identified one's place was never identified.
+    if (!buffer.read || !still_named(state.target, state.row->file_name)) {
+        return slot_write::not_done;
     }
     auto& b = buffer.bytes;
     b[0] = static_cast<std::uint8_t>(width & 255);
     b[1] = static_cast<std::uint8_t>((width >> 8) & 255);
     b[4] = static_cast<std::uint8_t>(height & 255);
     b[5] = static_cast<std::uint8_t>((height >> 8) & 255);
-    return write_at(state.target, slot_offset(state, slot), b.data(), b.size());
+    const std::size_t written = write_at(state.target, slot_offset(state, slot), b.data(), b.size());
+    if (written == 0) {
+        return slot_write::not_done;
+    }
+    if (written < b.size() || !flush_target(state.target)) {
+        return slot_write::uncertain;
+    }
+    return slot_write::done;
 }
 
-dialogue_outcome run_dialogue(const run_state& state) {
+dialogue_result run_dialogue(const run_state& state) {
     show_slots(state);
     const int slot = choose_slot();
     if (slot == 0) {
-        return dialogue_outcome::input_ended;
+        return {dialogue_outcome::input_ended};
     }
     if (slot == 9) {
-        return dialogue_outcome::ended_by_nine;
+        return {dialogue_outcome::ended_by_nine};
     }
     slot_buffer buffer;
     const slot_size current = read_slot(state, slot, buffer);
     const std::int64_t choice = choose_mode(state, current);
     if (choice == 0) {
-        return dialogue_outcome::input_ended;
+        return {dialogue_outcome::input_ended};
     }
     if (choice == state.modes.count + 1) {
         print_line("Slot wird nicht veraendert!");
-        return dialogue_outcome::slot_kept;
+        return {dialogue_outcome::slot_kept};
     }
     const auto& row = state.modes.rows[static_cast<std::size_t>(choice)];
     print_empty_line();
     print_line("Sie haben die Aufloesung " + plain_form(row[1]) + "x" + plain_form(row[2]) +
                " gewaehlt.");
     print_empty_line();
-    if (!write_slot(state, slot, buffer, row[1], row[2])) {
-        print_line("Fehler: Die Datei konnte nicht geschrieben werden.");
-        print_line("Der Slot wurde nicht veraendert!");
-        return dialogue_outcome::write_refused;
+    return {dialogue_outcome::slot_chosen, write_slot(state, slot, buffer, row[1], row[2]), row[1],
+            row[2]};
+}
+
+void report_write(const dialogue_result& result, bool closed) {
+    if (result.outcome != dialogue_outcome::slot_chosen) {
+        return;
     }
-    print_advice(row[1], row[2]);
-    return dialogue_outcome::slot_written;
+    if (result.write == slot_write::done && closed) {
+        print_advice(result.width, result.height);
+        return;
+    }
+    print_line("Fehler: Die Datei konnte nicht geschrieben werden.");
+    if (result.write == slot_write::not_done) {
+        print_line("Der Slot wurde nicht veraendert!");
+    } else {
+        print_line("Der Slot ist moeglicherweise veraendert. Bitte das Backup zurueckspielen!");
+    }
 }

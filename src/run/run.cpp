@@ -71,9 +71,9 @@ bool identify(const run_setup& setup, run_state& state) {
 // Whether the run ends with the Enter prompt after the dialogue.
 bool prompts_for_enter(dialogue_outcome outcome) {
     switch (outcome) {
+        case dialogue_outcome::not_run:
         case dialogue_outcome::slot_kept:
-        case dialogue_outcome::slot_written:
-        case dialogue_outcome::write_refused:
+        case dialogue_outcome::slot_chosen:
             return true;
         case dialogue_outcome::ended_by_nine:
         case dialogue_outcome::input_ended:
@@ -105,14 +105,15 @@ int run_patch(const run_setup& setup) {
     state.modes = take_display_mode_list();
     open_for_update(state.target, state.row->file_name);
 
-    bool prompt = true;
+    dialogue_result result;
     if (identify(setup, state)) {
-        prompt = prompts_for_enter(run_dialogue(state));
+        result = run_dialogue(state);
     }
-
-    // Closed before the prompt: a written slot is in the file while the user reads.
-    close_target(state.target);
-    if (prompt) {
+    // The run's one close. A written slot counts as in the file only once the close has
+    // succeeded too, so the advice waits for it; and all is done before the prompt.
+    const bool closed = close_target(state.target);
+    report_write(result, closed);
+    if (prompts_for_enter(result.outcome)) {
         wait_for_enter();
     }
     return 0;

@@ -321,9 +321,9 @@ TEST_F(dialogue_fixture, write_changes_low_bytes_and_keeps_high_bytes) {
     const slot_size shown = read_slot(state, 5, buffer);
     EXPECT_EQ(shown.width, 800u);  // only the low 16 bits are shown
     EXPECT_EQ(shown.height, 600u);
-    ASSERT_TRUE(write_slot(state, 5, buffer, 1920, 1080));
+    ASSERT_EQ(write_slot(state, 5, buffer, 1920, 1080), slot_write::done);
     ASSERT_EQ(read_slot(state, 4, buffer).width, 640u);
-    ASSERT_TRUE(write_slot(state, 4, buffer, 1280, 1024));
+    ASSERT_EQ(write_slot(state, 4, buffer, 1280, 1024), slot_write::done);
     close_target(state.target);
 
     const bytes after = read_file("cstrike.exe");
@@ -344,8 +344,10 @@ TEST_F(dialogue_fixture, refused_write_is_reported_and_changes_nothing) {
     write_file("cstrike.exe", before);
     run_state state = state_for(false, {{1280, 1024}});
     console_script_start(script_keys("31\r"));
-    EXPECT_EQ(run_dialogue(state), dialogue_outcome::write_refused);
-    close_target(state.target);
+    const dialogue_result result = run_dialogue(state);
+    EXPECT_EQ(result.outcome, dialogue_outcome::slot_chosen);
+    EXPECT_EQ(result.write, slot_write::not_done);
+    report_write(result, close_target(state.target));
     const std::string& out = console_script_output();
     EXPECT_NE(out.find("Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n" + write_error),
               std::string::npos)
@@ -363,15 +365,80 @@ TEST_F(dialogue_fixture, a_slot_that_could_not_be_read_is_never_written) {
     fs::resize_file("cstrike.exe", cut);
     const bytes before = read_file("cstrike.exe");
     console_script_start(script_keys("61\r"));
-    EXPECT_EQ(run_dialogue(state), dialogue_outcome::write_refused);
-    close_target(state.target);
+    const dialogue_result result = run_dialogue(state);
+    EXPECT_EQ(result.write, slot_write::not_done);
+    report_write(result, close_target(state.target));
     const std::string& out = console_script_output();
     EXPECT_NE(out.find("(5)  800x 600\r\n(6)  0x 0\r\n"), std::string::npos) << out;
     EXPECT_NE(out.find("gewaehlt.\r\n\r\n" + write_error), std::string::npos) << out;
     EXPECT_EQ(read_file("cstrike.exe"), before);
 
     slot_buffer never_read;
-    EXPECT_FALSE(write_slot(state, 1, never_read, 640, 480));
+    EXPECT_EQ(write_slot(state, 1, never_read, 640, 480), slot_write::not_done);
+}
+
+// The name no longer names the file that was identified: another program put a copy in its
+// place, or took it away. Nothing is written into either file.
+TEST_F(dialogue_fixture, a_file_no_longer_named_is_never_written) {
+    const bytes before = game_file(small_releases[0]);
+    write_file("cstrike.exe", before);
+    write_file("copy.exe", before);
+    struct name_case {
+        const char* name;  // what the name the run holds now names
+        bool exists;
+    };
+    const name_case cases[] = {{"copy.exe", true}, {"gone.exe", false}};
+    for (const name_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        run_state state = state_for(true, {{1280, 1024}});
+        target_row renamed = *state.row;
+        renamed.file_name = c.name;
+        state.row = &renamed;
+        console_script_start(script_keys("31\r"));
+        const dialogue_result result = run_dialogue(state);
+        EXPECT_EQ(result.write, slot_write::not_done);
+        report_write(result, close_target(state.target));
+        EXPECT_NE(console_script_output().find("gewaehlt.\r\n\r\n" + write_error),
+                  std::string::npos);
+        EXPECT_EQ(read_file("cstrike.exe"), before);
+        if (c.exists) {
+            EXPECT_EQ(read_file(c.name), before);
+        }
+    }
+}
+
+// What follows "gewaehlt." once the target is closed: the advice only when the write, its
+// push to the medium and the close all succeeded.
+TEST(report_write, advice_only_when_write_flush_and_close_succeeded) {
+    const std::string maybe_changed =
+        "Fehler: Die Datei konnte nicht geschrieben werden.\r\n"
+        "Der Slot ist moeglicherweise veraendert. Bitte das Backup zurueckspielen!\r\n";
+    struct report_case {
+        slot_write write;
+        bool closed;
+        const std::string* report;
+    };
+    const report_case cases[] = {
+        {slot_write::done, true, &four_to_three_advice},
+        {slot_write::done, false, &maybe_changed},
+        {slot_write::uncertain, true, &maybe_changed},
+        {slot_write::uncertain, false, &maybe_changed},
+        {slot_write::not_done, true, &write_error},
+        {slot_write::not_done, false, &write_error},
+    };
+    for (const report_case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.write) * 2 + (c.closed ? 1 : 0));
+        console_script_start({});
+        report_write({dialogue_outcome::slot_chosen, c.write, 800, 600}, c.closed);
+        EXPECT_EQ(console_script_output(), *c.report);
+    }
+    // Nothing was chosen: nothing to report.
+    for (const dialogue_outcome outcome : {dialogue_outcome::not_run, dialogue_outcome::slot_kept,
+                                           dialogue_outcome::input_ended}) {
+        console_script_start({});
+        report_write({outcome, slot_write::not_done, 0, 0}, false);
+        EXPECT_EQ(console_script_output(), "");
+    }
 }
 
 TEST_F(dialogue_fixture, a_zero_row_from_a_shorter_second_gathering_is_not_written) {
@@ -380,7 +447,7 @@ TEST_F(dialogue_fixture, a_zero_row_from_a_shorter_second_gathering_is_not_writt
     // Counted three modes, but the second gathering found only one.
     run_state state = state_for(true, {{800, 600}, {0, 0}, {0, 0}});
     console_script_start(script_keys("12\r4\r"));
-    EXPECT_EQ(run_dialogue(state), dialogue_outcome::slot_kept);
+    EXPECT_EQ(run_dialogue(state).outcome, dialogue_outcome::slot_kept);
     close_target(state.target);
     const std::string& out = console_script_output();
     EXPECT_NE(out.find("(2) 0x0\r\n"), std::string::npos);
@@ -389,7 +456,8 @@ TEST_F(dialogue_fixture, a_zero_row_from_a_shorter_second_gathering_is_not_writt
     EXPECT_EQ(read_file("cstrike.exe"), before);
 }
 
-// The dialogue reports how it ended and leaves the prompt and the file to the run.
+// The dialogue reports how it ended and leaves the prompt, the close and what follows the
+// close (the advice) to the run.
 TEST_F(dialogue_fixture, outcomes_and_no_prompt_of_its_own) {
     struct outcome_case {
         const char* keys;
@@ -398,15 +466,16 @@ TEST_F(dialogue_fixture, outcomes_and_no_prompt_of_its_own) {
     const outcome_case cases[] = {
         {"9", dialogue_outcome::ended_by_nine},   {"", dialogue_outcome::input_ended},
         {"3", dialogue_outcome::input_ended},     {"32\r", dialogue_outcome::slot_kept},
-        {"31\r", dialogue_outcome::slot_written},
+        {"31\r", dialogue_outcome::slot_chosen},
     };
     for (const outcome_case& c : cases) {
         SCOPED_TRACE(c.keys);
         write_file("cstrike.exe", game_file(small_releases[0]));
         run_state state = state_for(true, {{1920, 1080}});
         console_script_start(script_keys(c.keys));
-        EXPECT_EQ(run_dialogue(state), c.outcome);
+        EXPECT_EQ(run_dialogue(state).outcome, c.outcome);
         EXPECT_EQ(console_script_output().find(enter_prompt), std::string::npos);
+        EXPECT_EQ(console_script_output().find("Bitte beachten"), std::string::npos);
         close_target(state.target);
     }
 }
