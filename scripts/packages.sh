@@ -13,9 +13,9 @@ declare -A pw_packages=(
   [demo]="xvfb"
   # the Windows builds (posix thread model for the tests, win32 for the release) under Wine
   [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 wine wine64"
-  # the tests: X servers (Xvfb, Xorg with the dummy driver), xrandr, terminals, tracing, and
-  # xdotool to press Enter in a console window
-  [test]="xvfb x11-xserver-utils xserver-xorg-core xserver-xorg-video-dummy locales tmux strace xdotool"
+  # the tests: X servers (Xvfb, Xorg with the dummy driver), xrandr, terminals, tracing,
+  # xdotool to press Enter in a console window, and FUSE for a file system that fails on request
+  [test]="xvfb x11-xserver-utils xserver-xorg-core xserver-xorg-video-dummy locales tmux strace xdotool fuse3 libfuse3-dev pkg-config"
   # the fuzz target
   [fuzz]="clang libclang-rt-14-dev"
   # static checks

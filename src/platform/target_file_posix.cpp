@@ -113,7 +113,7 @@ bool flush_target(const target_file& file) {
 bool still_named(const target_file& file, const char* name) {
     struct stat open_file;
     struct stat named;
-    return file.handle >= 0 && fstat(descriptor(file), &open_file) == 0 &&
-           open_file.st_nlink > 0 && stat(name, &named) == 0 &&
-           named.st_dev == open_file.st_dev && named.st_ino == open_file.st_ino;
+    return file.handle >= 0 && fstat(descriptor(file), &open_file) == 0 && open_file.st_nlink > 0 &&
+           stat(name, &named) == 0 && named.st_dev == open_file.st_dev &&
+           named.st_ino == open_file.st_ino;
 }

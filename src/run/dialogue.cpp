@@ -136,7 +136,8 @@ slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer, std
     b[1] = static_cast<std::uint8_t>((width >> 8) & 255);
     b[4] = static_cast<std::uint8_t>(height & 255);
     b[5] = static_cast<std::uint8_t>((height >> 8) & 255);
-    const std::size_t written = write_at(state.target, slot_offset(state, slot), b.data(), b.size());
+    const std::size_t written =
+        write_at(state.target, slot_offset(state, slot), b.data(), b.size());
     if (written == 0) {
         return slot_write::not_done;
     }

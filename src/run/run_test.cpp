@@ -433,8 +433,8 @@ TEST(report_write, advice_only_when_write_flush_and_close_succeeded) {
         EXPECT_EQ(console_script_output(), *c.report);
     }
     // Nothing was chosen: nothing to report.
-    for (const dialogue_outcome outcome : {dialogue_outcome::not_run, dialogue_outcome::slot_kept,
-                                           dialogue_outcome::input_ended}) {
+    for (const dialogue_outcome outcome :
+         {dialogue_outcome::not_run, dialogue_outcome::slot_kept, dialogue_outcome::input_ended}) {
         console_script_start({});
         report_write({outcome, slot_write::not_done, 0, 0}, false);
         EXPECT_EQ(console_script_output(), "");
@@ -464,8 +464,8 @@ TEST_F(dialogue_fixture, outcomes_and_no_prompt_of_its_own) {
         dialogue_outcome outcome;
     };
     const outcome_case cases[] = {
-        {"9", dialogue_outcome::ended_by_nine},   {"", dialogue_outcome::input_ended},
-        {"3", dialogue_outcome::input_ended},     {"32\r", dialogue_outcome::slot_kept},
+        {"9", dialogue_outcome::ended_by_nine},  {"", dialogue_outcome::input_ended},
+        {"3", dialogue_outcome::input_ended},    {"32\r", dialogue_outcome::slot_kept},
         {"31\r", dialogue_outcome::slot_chosen},
     };
     for (const outcome_case& c : cases) {

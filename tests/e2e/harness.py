@@ -128,6 +128,49 @@ def _read_until_exit(proc, limit):
     return out
 
 
+class piped_session:
+    """The program with piped input and output, driven step by step: wait for a text, act,
+    send more keys."""
+
+    def __init__(self, program, folder, env=None):
+        self.proc = subprocess.Popen(command(program), cwd=folder, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     env=environment(env))
+        self.output = b""
+
+    def expect(self, text, limit=TIME_LIMIT):
+        deadline = time.monotonic() + limit
+        fd = self.proc.stdout.fileno()
+        while text not in self.output:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                raise AssertionError("%r not seen; output: %r" % (text, self.output))
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                raise AssertionError("%r not seen before the end; output: %r"
+                                     % (text, self.output))
+            self.output += chunk
+
+    def send(self, data):
+        self.proc.stdin.write(data)
+        self.proc.stdin.flush()
+
+    def finish(self):
+        """Ends the input; returns the exit status once the program has ended."""
+        self.proc.stdin.close()
+        self.output += _read_until_exit(self.proc, TIME_LIMIT)
+        self.proc.stdout.close()
+        return self.proc.returncode
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        for stream in (self.proc.stdin, self.proc.stdout):
+            if not stream.closed:
+                stream.close()
+
+
 class terminal_session:
     """The program in a real pseudo-terminal: keys are written as a terminal sends them,
     and everything the program writes is collected."""

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""The tool says a slot is set only when it is in the file: real file-system faults (a FUSE
+file system of the tests' own fails a write, an fsync or a close), a game file replaced
+while the tool waits at the mode prompt, other programs kept off the file (Windows, under
+Wine), and the order of the system calls on the healthy path (Linux, under strace)."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import (ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, environment,
+                     found, game_folder, lines, main, piped_session, run_piped)
+from dialogue_test import SLOTS, advice, display, mode_block, patched, slot_listing
+from display_xvfb import _end_with_parent
+
+FAULTY_FS = os.environ.get("PW_FAULTY_FS", "")
+
+NOT_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
+                    "Der Slot wurde nicht veraendert!")
+MAYBE_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
+                      "Der Slot ist moeglicherweise veraendert. Bitte das Backup zurueckspielen!")
+# Keys: slot 1, the first mode, Enter at the end.
+KEYS = b"11\r\r"
+MODE_PROMPT = b"Slot nicht veraendern\r\n"
+ERROR_SHARING_VIOLATION = 32
+
+
+class faulty_mount:
+    """The tests' FUSE file system over a scratch folder, failing one operation; stopped by
+    its process id (it unmounts itself then) on leaving the with-block."""
+
+    def __init__(self, fault):
+        self.fault = fault
+
+    def __enter__(self):
+        self.root = tempfile.mkdtemp(prefix="pixelwarde-fuse-")
+        self.backing = os.path.join(self.root, "backing")
+        self.path = os.path.join(self.root, "mount")
+        os.mkdir(self.backing)
+        os.mkdir(self.path)
+        self.process = subprocess.Popen([FAULTY_FS, self.backing, self.path, self.fault],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        preexec_fn=_end_with_parent)
+        deadline = time.monotonic() + 10
+        while not os.path.ismount(self.path):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                error = self._stop()
+                raise AssertionError("the FUSE file system did not mount: %r" % error)
+            time.sleep(0.02)
+        return self
+
+    def __exit__(self, *exc):
+        self._stop()
+
+    def _stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        error = self.process.stderr.read()
+        self.process.stderr.close()
+        if os.path.ismount(self.path):
+            subprocess.run(["fusermount3", "-u", "-z", self.path], capture_output=True)
+        shutil.rmtree(self.root, ignore_errors=True)
+        return error
+
+    def write_game(self):
+        with game_folder() as g:
+            data = g.write_game(slots=SLOTS)
+        with open(os.path.join(self.backing, "cstrike.exe"), "wb") as f:
+            f.write(data)
+        return data
+
+    def backing_bytes(self):
+        with open(os.path.join(self.backing, "cstrike.exe"), "rb") as f:
+            return f.read()
+
+
+class runs_on_the_display(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = display().__enter__()
+        cls.modes = cls.display.modes()
+        if not cls.modes:
+            cls.display.__exit__(None, None, None)
+            raise AssertionError("the display offers no mode")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.__exit__(None, None, None)
+
+    def expected(self, report):
+        """The whole output of a run with KEYS that ends in report."""
+        w, h = self.modes[0]
+        return (TITLE + found("cstrike.exe") + slot_listing("cstrike.exe") +
+                mode_block(1, self.modes) + lines("1", "") +
+                lines("Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), "") + report +
+                ENTER_PROMPT)
+
+
+class file_system_faults(runs_on_the_display):
+    """A write, an fsync or a close that fails on a real file system. Under Wine, only the
+    fsync: FlushFileBuffers is Wine's fsync, and the close is the Wine server's."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not FAULTY_FS:
+            raise unittest.SkipTest("the FUSE file system was not built (no libfuse3)")
+        if not os.access("/dev/fuse", os.R_OK | os.W_OK):
+            raise unittest.SkipTest("no usable /dev/fuse here")
+        super().setUpClass()
+
+    def test_each_fault_gets_its_report(self):
+        w, h = self.modes[0]
+        cases = [("none", advice(w, h), True), ("fsync", MAYBE_WRITTEN, True)]
+        if not UNDER_WINE:
+            cases += [("write", NOT_WRITTEN, False), ("flush", MAYBE_WRITTEN, True)]
+        for fault, report, changed in cases:
+            with self.subTest(fault=fault), faulty_mount(fault) as m:
+                before = m.write_game()
+                status, out = run_piped(TESTBED, m.path, KEYS, env=self.display.env)
+                self.assertEqual(out, self.expected(report))
+                self.assertEqual(status, 0)
+                after = m.backing_bytes()
+                if changed:
+                    # The fault came after the bytes went down: they are in the file.
+                    self.assertEqual(after, patched(before, 1, 1, w, h))
+                else:
+                    self.assertEqual(after, before)
+
+
+class file_replaced(runs_on_the_display):
+
+    def test_a_file_put_in_its_place_is_not_written(self):
+        # While the tool waits at the mode prompt, the identified file is renamed away and a
+        # copy takes its name, as an installer or a restore with mv would do.
+        with game_folder() as g:
+            before = g.write_game(slots=SLOTS)
+            s = piped_session(TESTBED, g.path, env=self.display.env)
+            try:
+                s.send(b"1")
+                s.expect(MODE_PROMPT)
+                os.rename(g.file("cstrike.exe"), g.file("cstrike.old"))
+                with open(g.file("cstrike.exe"), "wb") as f:
+                    f.write(before)
+                s.send(b"1\r\r")
+                status = s.finish()
+            finally:
+                s.close()
+            self.assertEqual(s.output, self.expected(NOT_WRITTEN))
+            self.assertEqual(status, 0)
+            self.assertEqual(g.read("cstrike.old"), before)
+            self.assertEqual(g.read("cstrike.exe"), before)
+
+
+@unittest.skipUnless(UNDER_WINE, "sharing rules are Windows'")
+class sharing(runs_on_the_display):
+
+    def probe(self, folder):
+        """What another Windows program gets when it opens the file for writing and when
+        it renames it."""
+        out = subprocess.run(["wine", os.environ["PW_SHARE_PROBE"], "cstrike.exe"], cwd=folder,
+                             capture_output=True, timeout=TIME_LIMIT, env=environment()).stdout
+        return {name: int(code) for name, code in re.findall(rb"(open|move) (\d+)", out)}
+
+    def test_nobody_else_writes_or_renames_while_the_tool_may_write(self):
+        w, h = self.modes[0]
+        with game_folder() as g:
+            before = g.write_game(slots=SLOTS)
+            self.assertEqual(self.probe(g.path), {b"open": 0, b"move": 0})
+            s = piped_session(TESTBED, g.path, env=self.display.env)
+            try:
+                s.send(b"1")
+                s.expect(MODE_PROMPT)
+                held = self.probe(g.path)
+                s.send(b"1\r\r")
+                status = s.finish()
+            finally:
+                s.close()
+            self.assertEqual(held, {b"open": ERROR_SHARING_VIOLATION,
+                                    b"move": ERROR_SHARING_VIOLATION})
+            self.assertEqual(s.output, self.expected(advice(w, h)))
+            self.assertEqual(status, 0)
+            self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+
+
+@unittest.skipIf(UNDER_WINE, "strace traces the Linux build")
+class system_calls(runs_on_the_display):
+
+    def test_flush_and_close_come_between_the_write_and_the_advice(self):
+        if shutil.which("strace") is None:
+            self.skipTest("strace is not installed")
+        w, h = self.modes[0]
+        with game_folder() as g:
+            before = g.write_game(slots=SLOTS)
+            trace = g.file("trace")
+            proc = subprocess.run(
+                ["strace", "-qq", "-o", trace, "-e",
+                 "trace=openat,pwrite64,fdatasync,fsync,close,write", TESTBED],
+                cwd=g.path, input=KEYS, capture_output=True, timeout=TIME_LIMIT,
+                env=environment(self.display.env))
+            self.assertEqual(proc.stdout, self.expected(advice(w, h)))
+            self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+            with open(trace) as f:
+                calls = f.read().splitlines()
+
+        def first(pattern, after=-1):
+            for i in range(after + 1, len(calls)):
+                if re.match(pattern, calls[i]):
+                    return i
+            self.fail("no call matching %r after line %d:\n%s"
+                      % (pattern, after, "\n".join(calls)))
+
+        opened = first(r'openat\(AT_FDCWD, "cstrike.exe", O_RDWR')
+        fd = re.search(r"= (\d+)$", calls[opened]).group(1)
+        written = first(r"pwrite64\(%s, " % fd, opened)
+        flushed = first(r"f(data)?sync\(%s\) += 0" % fd, written)
+        closed = first(r"close\(%s\) += 0" % fd, flushed)
+        advised = first(r'write\(1, "Bitte ', written)
+        self.assertLess(closed, advised)
+
+
+if __name__ == "__main__":
+    main()
