@@ -228,9 +228,9 @@ class terminal_runs(runs_on_the_display):
         eighty = b"Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist"
         for columns, after in ((80, b""), (120, CRLF), (60, CRLF)):
             with self.subTest(columns=columns), game_folder() as g:
+                g.write_game(slots=SLOTS)
                 s = terminal_session(TESTBED, g.path, env=self.display.env, columns=columns)
                 self.addCleanup(s.close)
-                g.write_game(slots=SLOTS)
                 s.expect(b"Welche Aufloesung soll veraendert werden?\r\n\r\n")
                 s.send(b"2%d\r" % wide[0])
                 s.expect(b"(Enter zum Beenden druecken)\r\n")
