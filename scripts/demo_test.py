@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """scripts/run without a folder on a machine without a display, as a newcomer meets it in a
 terminal: a private X server offers 1920x1080, slot 1 takes it, the advice and the written
-slot are shown, and the X server is gone when the run ends, also after Ctrl+C."""
+slot are shown, and the X server is gone when the run ends, also after Ctrl+C. And
+scripts/run GAME_FOLDER, with the folder given relative to where it is called."""
 
 import os
 import pty
 import re
 import select
+import shutil
 import signal
+import subprocess
+import tempfile
 import time
 import unittest
 
@@ -109,6 +113,29 @@ class demo_without_display(unittest.TestCase):
                 self.assertFalse(running(server))
                 folder = re.search(rb"synthetic game file: (\S+)/cstrike.exe", run.output)
                 self.assertFalse(os.path.exists(folder.group(1).decode()))
+
+
+class run_in_a_game_folder(unittest.TestCase):
+    def test_relative_folder_is_taken_from_the_callers_folder(self):
+        # From a folder beside the game's, as in "scripts/run ../Counter-Strike"; the file is
+        # found there and, being no known release, left as it is.
+        top = tempfile.mkdtemp(prefix="pixelwarde-run-")
+        try:
+            os.mkdir(os.path.join(top, "caller"))
+            os.mkdir(os.path.join(top, "Counter-Strike"))
+            game = os.path.join(top, "Counter-Strike", "cstrike.exe")
+            with open(game, "wb") as f:
+                f.write(b"MZ" + bytes(62))
+            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+            run = subprocess.run([RUN, "../Counter-Strike"], cwd=os.path.join(top, "caller"),
+                                 env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                                 timeout=LIMIT)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn(b"\r\n\r\ncstrike.exe gefunden!\r\n", run.stdout)
+            with open(game, "rb") as f:
+                self.assertEqual(f.read(), b"MZ" + bytes(62))
+        finally:
+            shutil.rmtree(top)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ The release build (--release) also: only KERNEL32, USER32 and msvcrt, and from t
 functions that Windows 7 has; the header states Windows 7 (6.1) as its floor; and no link
 time stamp, so that two builds of the same sources are the same bytes.
 
-    windows_dlls_test.py OBJDUMP WINDRES PROGRAM [--release]
+    windows_dlls_test.py OBJDUMP WINDRES PROGRAM VERSION [--release]
 """
 
 import re
@@ -109,15 +109,19 @@ def resources(windres, program):
     return out.stdout if out.returncode == 0 else ""
 
 
-def check_every_build(table, rc):
+def check_every_build(table, rc, version):
     faults = []
+    # Windows states the version in four numbers: MAJOR.MINOR is MAJOR.MINOR.0.0.
+    parts = (version.split(".") + ["0"] * 4)[:4]
     dlls = set(table)
     if not dlls or not dlls <= SYSTEM_DLLS:
         faults.append("not a system DLL: " + (", ".join(sorted(dlls - SYSTEM_DLLS))
                                               or "(no imports read)"))
-    expected = ["FILEVERSION 1, 2, 0, 0", 'VALUE "ProductName", "Pixelwarde"',
-                'VALUE "FileVersion", "1.2.0.0"', 'VALUE "OriginalFilename", "pixelwarde.exe"',
-                'VALUE "FileDescription", "', "RT_MANIFEST", 'level=""asInvoker""']
+    expected = ["FILEVERSION " + ", ".join(parts), 'VALUE "ProductName", "Pixelwarde"',
+                'VALUE "FileVersion", "%s"' % ".".join(parts),
+                'VALUE "OriginalFilename", "pixelwarde.exe"',
+                'VALUE "FileDescription", "', "RT_MANIFEST", 'level=""asInvoker""',
+                'version=""%s""' % ".".join(parts)]
     for text in expected + SUPPORTED_OS:
         if text not in rc:
             faults.append("resource lacks " + text)
@@ -145,15 +149,15 @@ def check_release(table, fields):
 
 
 def main():
-    objdump, windres, program = sys.argv[1:4]
-    release = "--release" in sys.argv[4:]
+    objdump, windres, program, version = sys.argv[1:5]
+    release = "--release" in sys.argv[5:]
     table = imports(objdump, program)
     fields = header(program)
     for dll, functions in sorted(table.items()):
         print("%s: %d functions" % (dll, len(functions)))
     print("subsystem %d.%d, os %d.%d, time stamp 0x%08x" % (
         fields["subsystem version"] + fields["os version"] + (fields["time stamp"],)))
-    faults = check_every_build(table, resources(windres, program))
+    faults = check_every_build(table, resources(windres, program), version)
     if release:
         faults += check_release(table, fields)
     for fault in faults:

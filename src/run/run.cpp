@@ -9,6 +9,7 @@
 #include "digest.h"
 #include "prompts.h"
 #include "run_state.h"
+#include "version.h"
 
 const run_setup known_setup = {known_releases, accepted_header_texts, accepted_guard_texts};
 
@@ -88,7 +89,7 @@ int run_patch(const run_setup& setup) {
     std::set_new_handler(end_when_out_of_memory);
     run_state state;
 
-    print_line("Pixelwarde 1.2");
+    print_line(program_title);
     print_empty_line();
     state.row = find_target(setup, state.target);
     if (state.row == nullptr) {

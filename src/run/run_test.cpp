@@ -136,7 +136,8 @@ private:
 };
 
 const std::string slot_listing =
-    "Pixelwarde 1.2\r\n\r\n"
+    "Pixelwarde " PW_EXPECTED_VERSION
+    "\r\n\r\n"
     "cstrike.exe gefunden!\r\n\r\n"
     "Warnung! Dieses Programm veraendert die cstrike.exe.\r\n"
     "Bitte vor Benutzung ein Backup anlegen.\r\n\r\n"
@@ -505,7 +506,8 @@ TEST_F(run_test, advice_line_ends_where_the_console_would_not_wrap_it) {
 // Enter there, printing nothing more; anywhere else it ends at once.
 TEST_F(run_test, not_found_waits_for_enter_only_in_a_console_of_its_own) {
     const std::string not_found =
-        "Pixelwarde 1.2\r\n\r\n"
+        "Pixelwarde " PW_EXPECTED_VERSION
+        "\r\n\r\n"
         "cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?\r\n";
     struct console_case {
         bool interactive;

@@ -18,8 +18,8 @@ import time
 import unittest
 
 from harness import (CRLF, ENTER_PROMPT, NOT_FOUND, TESTBED, PROGRAM, TIME_LIMIT, TITLE,
-                     UNDER_WINE, command, environment, exit_code, found, game_folder, lines,
-                     main, run_piped, terminal_session)
+                     TITLE_LINE, UNDER_WINE, command, environment, exit_code, found,
+                     game_folder, lines, main, run_piped, terminal_session)
 from dialogue_test import (SLOTS, WRITE_REFUSED, advice, mode_block, patched,
                            runs_on_the_display, slot_listing)
 from startup_test import ALTERED_1, ALTERED_2, LENGTH_1, LENGTH_2
@@ -318,7 +318,7 @@ class piped_input(with_display):
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         env=environment(self.display.env))
                 try:
-                    read_until(proc.stdout.fileno(), lines("Pixelwarde 1.2"), more_allowed=True)
+                    read_until(proc.stdout.fileno(), TITLE_LINE, more_allowed=True)
                     proc.stdout.close()
                     proc.stdin.write(data)
                     proc.stdin.close()

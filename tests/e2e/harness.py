@@ -5,6 +5,7 @@ The programs come from the environment that CTest sets:
   PW_PROGRAM   pixelwarde (or pixelwarde.exe)
   PW_TESTBED   pixelwarde-testbed (or pixelwarde-testbed.exe)
   PW_WINE      "1" for the Windows build, which then runs under wine with WINEPREFIX
+  PW_VERSION   the version of project(), which the title line names
 """
 
 import os
@@ -37,7 +38,8 @@ def lines(*texts):
     return b"".join(t.encode("latin-1") + CRLF for t in texts)
 
 
-TITLE = lines("Pixelwarde 1.2", "")
+TITLE_LINE = lines("Pixelwarde " + os.environ.get("PW_VERSION", "(PW_VERSION not set)"))
+TITLE = TITLE_LINE + lines("")
 NOT_FOUND = lines("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?")
 ENTER_PROMPT = lines("(Enter zum Beenden druecken)")
 
