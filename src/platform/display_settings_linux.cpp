@@ -158,12 +158,14 @@ void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* res
     const xcb_randr_output_t* outputs = held.x.f.resource_outputs(resources);
     const int output_count = held.x.f.resource_outputs_length(resources);
     const xcb_randr_mode_info_t* modes_begin = held.x.f.resource_modes(resources);
-    const xcb_randr_mode_info_t* modes_end = modes_begin + held.x.f.resource_modes_length(resources);
+    const xcb_randr_mode_info_t* modes_end =
+        modes_begin + held.x.f.resource_modes_length(resources);
 
     std::vector<xcb_randr_get_output_info_cookie_t> asked;
     asked.reserve(static_cast<std::size_t>(output_count));
     for (int o = 0; o < output_count; ++o) {
-        asked.push_back(held.x.f.get_output_info(held.x.connection, outputs[o], resources->config_timestamp));
+        asked.push_back(
+            held.x.f.get_output_info(held.x.connection, outputs[o], resources->config_timestamp));
     }
     for (const xcb_randr_get_output_info_cookie_t cookie : asked) {
         xcb_generic_error_t* error = nullptr;
@@ -197,7 +199,8 @@ void read_x_server_modes(std::vector<display_setting>& settings) {
     if (held.x.connection == nullptr || held.x.f.has_error(held.x.connection) != 0) {
         return;
     }
-    const xcb_query_extension_reply_t* randr = held.x.f.get_extension_data(held.x.connection, held.x.f.randr_id);
+    const xcb_query_extension_reply_t* randr =
+        held.x.f.get_extension_data(held.x.connection, held.x.f.randr_id);
     if (randr == nullptr || randr->present == 0) {
         return;  // asking an absent extension would end the connection
     }

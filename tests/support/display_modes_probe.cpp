@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "display_settings.h"
 #include "display_places.h"
+#include "display_settings.h"
 #include "mode_list.h"
 
 int main(int argc, char** argv) {
