@@ -19,8 +19,8 @@ namespace {
 constexpr int escape_wait_ms = 50;
 
 // Everything the console holds for the run. The signal handlers read raw_mode_on and
-// resumed, so those two are what a handler may safely see change; the modes are set before
-// raw_mode_on says that they hold.
+// resumed, hence volatile sig_atomic_t; the two modes they also read are written before
+// raw_mode_on is first set, and never after.
 struct posix_console {
     bool opened = false;
     bool interactive = false;
