@@ -5,7 +5,8 @@ The file has the exact length of the chosen release, the bytes 4D 5A 90 00 at of
 eight resolution slots at the release's slot table, and "pixelwarde-testbed" followed by
 a zero byte at its guard block. Every other byte is zero. The releases (file name, length,
 slot table and guard block offsets) are read from the tool's own table in
-src/run/releases.cpp, so a new release row is known here at once.
+src/run/releases.cpp, so a new release row is known here at once; a row that cannot be read
+stops the script.
 
     make_game_file.py cstrike.exe            # release 1 (cstrike.exe)
     make_game_file.py hl.exe --row 2         # release 2 (hl.exe)
@@ -20,15 +21,63 @@ RELEASES_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pa
                                "run", "releases.cpp")
 
 
+# A C++ integer literal: decimal, hexadecimal, binary or octal, with digit separators and
+# suffixes.
+INTEGER = r"(0[xX][0-9a-fA-F']+|0[bB][01']+|[0-9][0-9']*)[uUlLzZ]*"
+ROW_START = re.compile(r'\s*"([^"]+)"\s*,\s*%s\s*,\s*%s\s*,\s*%s\s*,' % (INTEGER, INTEGER, INTEGER))
+
+
+def cpp_integer(literal):
+    digits = literal.replace("'", "")
+    if digits[:2] in ("0x", "0X"):
+        return int(digits[2:], 16)
+    if digits[:2] in ("0b", "0B"):
+        return int(digits[2:], 2)
+    if len(digits) > 1 and digits[0] == "0":
+        return int(digits[1:], 8)
+    return int(digits)
+
+
+def table_rows(text, path):
+    """The text of each row of release_rows: every brace pair at the table's top level."""
+    start = re.search(r"release_rows\[\]\s*=\s*\{", text)
+    if not start:
+        raise SystemExit("no release_rows table in " + path)
+    rows, depth, opened, quoted = [], 0, 0, False
+    for at in range(start.end(), len(text)):
+        c = text[at]
+        if quoted:
+            quoted = c != '"' or text[at - 1] == "\\"
+        elif c == '"':
+            quoted = True
+        elif c == "{":
+            depth += 1
+            opened = at + 1
+        elif c == "}":
+            if depth == 0:
+                return rows
+            depth -= 1
+            rows.append(text[opened:at])
+    raise SystemExit("the release_rows table in %s does not end" % path)
+
+
 def read_rows(path=RELEASES_SOURCE):
-    """{row number: (file name, required length, slot table offset, guard block offset)}."""
+    """{row number: (file name, required length, slot table offset, guard block offset)}.
+    A row that does not read as a name and three integers stops the script, so that no row
+    is ever silently left out."""
     with open(path, encoding="ascii") as f:
         text = f.read()
-    found = re.findall(r'\{"([^"]+)",\s*(\d+),\s*(\d+),\s*(\d+),', text)
-    if not found:
+    rows = {}
+    for n, row in enumerate(table_rows(text, path), 1):
+        found = ROW_START.match(row)
+        if not found:
+            raise SystemExit("row %d of release_rows in %s cannot be read: %s" %
+                             (n, path, " ".join(row.split())[:100]))
+        name, length, slots, guard = found.groups()
+        rows[n] = (name, cpp_integer(length), cpp_integer(slots), cpp_integer(guard))
+    if not rows:
         raise SystemExit("no release rows in " + path)
-    return {n: (name, int(length), int(slots), int(guard))
-            for n, (name, length, slots, guard) in enumerate(found, 1)}
+    return rows
 
 
 ROWS = read_rows()

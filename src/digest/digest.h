@@ -2,7 +2,6 @@
 // that are never reduced to 32 bits. Its texts identify the game's header and guard blocks.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,9 +20,3 @@ std::string digest_final(digest_context& context);
 
 // Digest text of all bytes of text, or "Kein Text enthalten" for an empty text.
 std::string digest_text(std::string_view text);
-
-void digest_transform(std::uint64_t state[4], const std::uint8_t block[64]);
-// length is a multiple of 4: bytes to length / 4 zero-extended little-endian words.
-void digest_decode(std::uint64_t* words, const std::uint8_t* bytes, std::size_t length);
-// The low 32 bits of each word, least significant byte first, into length bytes.
-void digest_encode(std::uint8_t* bytes, const std::uint64_t* words, std::size_t length);

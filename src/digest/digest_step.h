@@ -1,8 +1,16 @@
-// The pieces of one digest step, kept inline so that the unrolled transform compiles to plain
-// shifts and adds, and so that tests can check a single step against a worked example.
+// The digest's inner pieces, for digest.cpp and its tests alone: the block transform, the
+// word coding and one step. The step is kept inline so that the unrolled transform compiles to
+// plain shifts and adds, and so that tests can check a single step against a worked example.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+void digest_transform(std::uint64_t state[4], const std::uint8_t block[64]);
+// length is a multiple of 4: bytes to length / 4 zero-extended little-endian words.
+void digest_decode(std::uint64_t* words, const std::uint8_t* bytes, std::size_t length);
+// The low 32 bits of each word, least significant byte first, into length bytes.
+void digest_encode(std::uint8_t* bytes, const std::uint64_t* words, std::size_t length);
 
 // Written like a 32-bit rotation but on the whole 64-bit word: the upper bits are neither
 // masked nor rotated, they move down by 32 - s places and stay in the word.

@@ -71,8 +71,6 @@ packed_mode list_display_modes(std::int32_t depth) {
     return depth > 0 ? build_display_mode_list(depth) : next_display_mode();
 }
 
-std::int32_t display_mode_cursor() { return the_list.cursor; }
-
 std::int64_t count_display_modes() {
     std::int64_t count = 0;
     for (packed_mode mode = list_display_modes(32); mode != 0; mode = list_display_modes(0)) {

@@ -36,8 +36,6 @@ extern display_services_reading read_display_for_build;
 
 // depth > 0 builds a new list and returns entry 1; depth <= 0 returns the next entry.
 packed_mode list_display_modes(std::int32_t depth);
-// The 1-based position of the entry handed out last; 0 before the first build.
-std::int32_t display_mode_cursor();
 std::int64_t count_display_modes();
 
 // Rows 0 to count, columns 0 to 2; row i holds width in column 1 and height in column 2.

@@ -25,7 +25,6 @@ constexpr std::uint8_t key_down = 80;
 constexpr std::uint8_t key_page_down = 81;
 constexpr std::uint8_t key_insert = 82;
 constexpr std::uint8_t key_delete = 83;
-constexpr std::uint8_t key_close = 107;  // the console window is being closed
 constexpr std::uint8_t key_f11 = 133;
 constexpr std::uint8_t key_f12 = 134;
 

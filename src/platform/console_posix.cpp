@@ -18,30 +18,37 @@ namespace {
 // How long the byte after an Esc may take to still count as part of a sequence.
 constexpr int escape_wait_ms = 50;
 
-bool opened = false;
-bool interactive = false;
-bool raw_mode_on = false;
-termios saved_mode;
-termios raw_mode;
+// Everything the console holds for the run. The signal handlers read raw_mode_on and
+// resumed, hence volatile sig_atomic_t; the two modes they also read are written before
+// raw_mode_on is first set, and never after.
+struct posix_console {
+    bool opened = false;
+    bool interactive = false;
+    volatile sig_atomic_t raw_mode_on = 0;
+    termios saved_mode{};
+    termios raw_mode{};
 
-terminal_key_decoder terminal_decoder;
-stream_key_decoder stream_decoder;
+    terminal_key_decoder terminal_decoder;
+    stream_key_decoder stream_decoder;
 
-std::uint8_t input[256];
-std::size_t input_length = 0;
-std::size_t input_next = 0;
+    std::uint8_t input[256] = {};
+    std::size_t input_length = 0;
+    std::size_t input_next = 0;
 
-// A key decoded ahead by console_character_waiting, handed out next.
-bool key_ahead = false;
-console_key ahead;
+    // A key decoded ahead by console_character_waiting, handed out next.
+    bool key_ahead = false;
+    console_key ahead;
 
-// Set by the continue handler, taken by the wait for a key.
-volatile sig_atomic_t resumed = 0;
-void (*resume_action)() = nullptr;
+    // Set by the continue handler, taken by the wait for a key.
+    volatile sig_atomic_t resumed = 0;
+    void (*resume_action)() = nullptr;
+};
+
+posix_console the_console;
 
 void restore_terminal() {
-    if (raw_mode_on) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+    if (the_console.raw_mode_on) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &the_console.saved_mode);
     }
 }
 
@@ -83,65 +90,85 @@ void on_stop_signal(int) {
 // read stops it for terminal input, and it comes back here when brought to the foreground.
 void on_continue_signal(int) {
     const int saved_errno = errno;
-    if (raw_mode_on && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
+    if (the_console.raw_mode_on && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &the_console.raw_mode);
     }
-    resumed = 1;
+    the_console.resumed = 1;
     errno = saved_errno;
 }
 
 // Runs the resume action once after the process went on.
 void take_resume() {
-    if (resumed != 0) {
-        resumed = 0;
-        if (resume_action != nullptr) {
-            resume_action();
+    if (the_console.resumed != 0) {
+        the_console.resumed = 0;
+        if (the_console.resume_action != nullptr) {
+            the_console.resume_action();
         }
     }
 }
 
-// Refills the input buffer; waits at most timeout_ms (-1: for ever). False at the end of
-// input, or when the wait ran out. The wait is a poll, which a signal handler always
-// interrupts: a continue handler that ran during the wait is acted on at once.
-bool fill_input(int timeout_ms) {
+// Waits at most timeout_ms (-1: for ever) for input. The continue signal is blocked from
+// before the look at the resumed flag until the wait starts, and the wait lets it in: a
+// resume that lands in between interrupts the wait at once instead of waiting for a key.
+int wait_for_input(int timeout_ms) {
+    sigset_t continue_signal;
+    sigemptyset(&continue_signal);
+    sigaddset(&continue_signal, SIGCONT);
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &continue_signal, &before);
+    sigset_t during = before;
+    sigdelset(&during, SIGCONT);
+    timespec limit{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000L};
     pollfd p = {STDIN_FILENO, POLLIN, 0};
+    int ready = 0;
     for (;;) {
         take_resume();
-        const int ready = poll(&p, 1, timeout_ms);
-        if (ready > 0) {
+        ready = ppoll(&p, 1, timeout_ms < 0 ? nullptr : &limit, &during);
+        if (ready >= 0 || errno != EINTR) {
             break;
         }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
+    }
+    const int saved_errno = errno;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    errno = saved_errno;
+    return ready;
+}
+
+// Refills the input buffer; waits at most timeout_ms (-1: for ever). False at the end of
+// input, or when the wait ran out.
+bool fill_input(int timeout_ms) {
+    if (wait_for_input(timeout_ms) <= 0) {
+        return false;
     }
     ssize_t n;
     do {
-        n = read(STDIN_FILENO, input, sizeof input);
+        n = read(STDIN_FILENO, the_console.input, sizeof the_console.input);
     } while (n < 0 && errno == EINTR);
     if (n <= 0) {
         return false;
     }
-    input_length = static_cast<std::size_t>(n);
-    input_next = 0;
+    the_console.input_length = static_cast<std::size_t>(n);
+    the_console.input_next = 0;
     return true;
 }
 
 bool next_terminal_key(console_key& key) {
     for (;;) {
-        if (input_next == input_length) {
-            const int timeout = terminal_keys_waiting(terminal_decoder) ? escape_wait_ms : -1;
+        if (the_console.input_next == the_console.input_length) {
+            const int timeout =
+                terminal_keys_waiting(the_console.terminal_decoder) ? escape_wait_ms : -1;
             if (!fill_input(timeout)) {
                 if (timeout < 0) {
                     return false;
                 }
-                if (terminal_keys_flush(terminal_decoder, key)) {
+                if (terminal_keys_flush(the_console.terminal_decoder, key)) {
                     return true;
                 }
                 continue;
             }
         }
-        if (terminal_keys_feed(terminal_decoder, input[input_next++], key)) {
+        if (terminal_keys_feed(the_console.terminal_decoder,
+                               the_console.input[the_console.input_next++], key)) {
             return true;
         }
     }
@@ -149,10 +176,11 @@ bool next_terminal_key(console_key& key) {
 
 bool next_stream_key(console_key& key) {
     for (;;) {
-        if (input_next == input_length && !fill_input(-1)) {
+        if (the_console.input_next == the_console.input_length && !fill_input(-1)) {
             return false;
         }
-        if (stream_keys_feed(stream_decoder, input[input_next++], key)) {
+        if (stream_keys_feed(the_console.stream_decoder,
+                             the_console.input[the_console.input_next++], key)) {
             return true;
         }
     }
@@ -161,12 +189,12 @@ bool next_stream_key(console_key& key) {
 // The next key from bytes already read or readable now; never waits.
 bool key_at_hand(console_key& key) {
     for (;;) {
-        if (input_next == input_length && !fill_input(0)) {
+        if (the_console.input_next == the_console.input_length && !fill_input(0)) {
             return false;
         }
-        const std::uint8_t byte = input[input_next++];
-        if (interactive ? terminal_keys_feed(terminal_decoder, byte, key)
-                        : stream_keys_feed(stream_decoder, byte, key)) {
+        const std::uint8_t byte = the_console.input[the_console.input_next++];
+        if (the_console.interactive ? terminal_keys_feed(the_console.terminal_decoder, byte, key)
+                                    : stream_keys_feed(the_console.stream_decoder, byte, key)) {
             return true;
         }
     }
@@ -175,44 +203,44 @@ bool key_at_hand(console_key& key) {
 }  // namespace
 
 void console_open() {
-    if (opened) {
+    if (the_console.opened) {
         return;
     }
-    opened = true;
+    the_console.opened = true;
     // Output to a closed pipe must not end the run with a signal.
     signal(SIGPIPE, SIG_IGN);
     install_handler(SIGINT, on_end_signal);
     install_handler(SIGTERM, on_end_signal);
     install_handler(SIGHUP, on_end_signal);
     install_handler(SIGQUIT, on_end_signal);
-    interactive = isatty(STDIN_FILENO) != 0;
-    if (!interactive || tcgetattr(STDIN_FILENO, &saved_mode) != 0) {
+    the_console.interactive = isatty(STDIN_FILENO) != 0;
+    if (!the_console.interactive || tcgetattr(STDIN_FILENO, &the_console.saved_mode) != 0) {
         return;
     }
-    raw_mode = saved_mode;
+    the_console.raw_mode = the_console.saved_mode;
     // No echo, no line editing by the terminal, bytes as typed; Ctrl+C still signals.
-    raw_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
-    raw_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    the_console.raw_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
+    the_console.raw_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
     // Output bytes go out as written: CR LF must not become CR CR LF.
-    raw_mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    raw_mode.c_cc[VMIN] = 1;
-    raw_mode.c_cc[VTIME] = 0;
+    the_console.raw_mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    the_console.raw_mode.c_cc[VMIN] = 1;
+    the_console.raw_mode.c_cc[VTIME] = 0;
     // A stop signal that the starting shell ignores stays ignored.
     struct sigaction inherited = {};
     if (sigaction(SIGTSTP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
         install_handler(SIGTSTP, on_stop_signal);
     }
     install_handler(SIGCONT, on_continue_signal);
-    raw_mode_on = tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode) == 0;
+    the_console.raw_mode_on = tcsetattr(STDIN_FILENO, TCSANOW, &the_console.raw_mode) == 0;
     std::atexit(console_close);
 }
 
 void console_close() {
     restore_terminal();
-    raw_mode_on = false;
+    the_console.raw_mode_on = false;
 }
 
-bool console_is_interactive() { return interactive; }
+bool console_is_interactive() { return the_console.interactive; }
 
 void console_write(std::string_view bytes) {
     const char* data = bytes.data();
@@ -231,21 +259,21 @@ void console_write(std::string_view bytes) {
 }
 
 bool console_next_key(console_key& key) {
-    if (key_ahead) {
-        key_ahead = false;
-        key = ahead;
+    if (the_console.key_ahead) {
+        the_console.key_ahead = false;
+        key = the_console.ahead;
         return true;
     }
-    return interactive ? next_terminal_key(key) : next_stream_key(key);
+    return the_console.interactive ? next_terminal_key(key) : next_stream_key(key);
 }
 
-void console_set_resume_action(void (*action)()) { resume_action = action; }
+void console_set_resume_action(void (*action)()) { the_console.resume_action = action; }
 
 bool console_character_waiting() {
-    if (!key_ahead) {
-        key_ahead = key_at_hand(ahead);
+    if (!the_console.key_ahead) {
+        the_console.key_ahead = key_at_hand(the_console.ahead);
     }
-    return key_ahead && !ahead.extended && ahead.code >= 32;
+    return the_console.key_ahead && !the_console.ahead.extended && the_console.ahead.code >= 32;
 }
 
 std::size_t console_columns() {

@@ -11,25 +11,30 @@
 
 namespace {
 
-bool opened = false;
-bool interactive = false;
-HANDLE input_handle = INVALID_HANDLE_VALUE;
-HANDLE output_handle = INVALID_HANDLE_VALUE;
+// Everything the console holds for the run.
+struct windows_console {
+    bool opened = false;
+    bool interactive = false;
+    HANDLE input_handle = INVALID_HANDLE_VALUE;
+    HANDLE output_handle = INVALID_HANDLE_VALUE;
 
-// A key event may stand for several presses (auto-repeat).
-console_key repeated_key;
-WORD repeats_left = 0;
+    // A key event may stand for several presses (auto-repeat).
+    console_key repeated_key;
+    WORD repeats_left = 0;
 
-// Input records read but not yet taken. Each read is a round trip to the console; taking
-// all that are there at once keeps a paste from paying one for every record.
-INPUT_RECORD records[128];
-DWORD records_length = 0;
-DWORD records_next = 0;
+    // Input records read but not yet taken. Each read is a round trip to the console; taking
+    // all that are there at once keeps a paste from paying one for every record.
+    INPUT_RECORD records[128] = {};
+    DWORD records_length = 0;
+    DWORD records_next = 0;
 
-stream_key_decoder stream_decoder;
-std::uint8_t input[256];
-DWORD input_length = 0;
-DWORD input_next = 0;
+    stream_key_decoder stream_decoder;
+    std::uint8_t input[256] = {};
+    DWORD input_length = 0;
+    DWORD input_next = 0;
+};
+
+windows_console the_console;
 
 // Interrupt, Break and closing the window end the run at once with status 0.
 BOOL WINAPI on_control(DWORD) { ExitProcess(0); }
@@ -79,7 +84,7 @@ std::uint8_t extended_code(const KEY_EVENT_RECORD& event) {
     }
 }
 
-// The key a console input record stands for, if any.
+// The key a console the_console.input record stands for, if any.
 bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
     if (record.EventType != KEY_EVENT) {
         return false;
@@ -113,35 +118,37 @@ bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
     return true;
 }
 
-// Reads the records that are there, at least one; without wait only when one is there.
+// Reads the the_console.records that are there, at least one; without wait only when one is there.
 bool fill_records(bool wait) {
     DWORD read = 0;
-    if (!wait && (!PeekConsoleInputA(input_handle, records, 1, &read) || read == 0)) {
+    if (!wait && (!PeekConsoleInputA(the_console.input_handle, the_console.records, 1, &read) ||
+                  read == 0)) {
         return false;
     }
-    if (!ReadConsoleInputA(input_handle, records, sizeof records / sizeof records[0], &read) ||
+    if (!ReadConsoleInputA(the_console.input_handle, the_console.records,
+                           sizeof the_console.records / sizeof the_console.records[0], &read) ||
         read == 0) {
         return false;
     }
-    records_length = read;
-    records_next = 0;
+    the_console.records_length = read;
+    the_console.records_next = 0;
     return true;
 }
 
 bool next_console_key(console_key& key) {
-    if (repeats_left > 0) {
-        --repeats_left;
-        key = repeated_key;
+    if (the_console.repeats_left > 0) {
+        --the_console.repeats_left;
+        key = the_console.repeated_key;
         return true;
     }
     for (;;) {
-        if (records_next == records_length && !fill_records(true)) {
+        if (the_console.records_next == the_console.records_length && !fill_records(true)) {
             return false;
         }
         WORD count = 1;
-        if (key_of(records[records_next++], key, count)) {
-            repeated_key = key;
-            repeats_left = static_cast<WORD>(count - 1);
+        if (key_of(the_console.records[the_console.records_next++], key, count)) {
+            the_console.repeated_key = key;
+            the_console.repeats_left = static_cast<WORD>(count - 1);
             return true;
         }
     }
@@ -149,15 +156,18 @@ bool next_console_key(console_key& key) {
 
 bool next_stream_key(console_key& key) {
     for (;;) {
-        if (input_next == input_length) {
+        if (the_console.input_next == the_console.input_length) {
             DWORD read = 0;
-            if (!ReadFile(input_handle, input, sizeof input, &read, nullptr) || read == 0) {
+            if (!ReadFile(the_console.input_handle, the_console.input, sizeof the_console.input,
+                          &read, nullptr) ||
+                read == 0) {
                 return false;
             }
-            input_length = read;
-            input_next = 0;
+            the_console.input_length = read;
+            the_console.input_next = 0;
         }
-        if (stream_keys_feed(stream_decoder, input[input_next++], key)) {
+        if (stream_keys_feed(the_console.stream_decoder,
+                             the_console.input[the_console.input_next++], key)) {
             return true;
         }
     }
@@ -166,20 +176,20 @@ bool next_stream_key(console_key& key) {
 }  // namespace
 
 void console_open() {
-    if (opened) {
+    if (the_console.opened) {
         return;
     }
-    opened = true;
-    input_handle = GetStdHandle(STD_INPUT_HANDLE);
-    output_handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    the_console.opened = true;
+    the_console.input_handle = GetStdHandle(STD_INPUT_HANDLE);
+    the_console.output_handle = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    interactive = GetConsoleMode(input_handle, &mode) != 0;
+    the_console.interactive = GetConsoleMode(the_console.input_handle, &mode) != 0;
     SetConsoleCtrlHandler(on_control, TRUE);
 }
 
 void console_close() {}
 
-bool console_is_interactive() { return interactive; }
+bool console_is_interactive() { return the_console.interactive; }
 
 void console_write(std::string_view bytes) {
     const char* data = bytes.data();
@@ -187,7 +197,7 @@ void console_write(std::string_view bytes) {
     while (left > 0) {
         DWORD written = 0;
         const DWORD chunk = left > 65536 ? 65536 : static_cast<DWORD>(left);
-        if (!WriteFile(output_handle, data, chunk, &written, nullptr) || written == 0) {
+        if (!WriteFile(the_console.output_handle, data, chunk, &written, nullptr) || written == 0) {
             return;  // output gone: the run goes on without it
         }
         data += written;
@@ -196,37 +206,37 @@ void console_write(std::string_view bytes) {
 }
 
 bool console_next_key(console_key& key) {
-    return interactive ? next_console_key(key) : next_stream_key(key);
+    return the_console.interactive ? next_console_key(key) : next_stream_key(key);
 }
 
 // A Windows console never stops the process, so nothing is drawn over while it waits.
 void console_set_resume_action(void (*)()) {}
 
-// Only the console's input records are looked at: piped input is echoed without redraws,
-// so nothing waits on the answer there.
+// Only the console's the_console.input the_console.records are looked at: piped the_console.input
+// is echoed without redraws, so nothing waits on the answer there.
 bool console_character_waiting() {
-    if (!interactive) {
+    if (!the_console.interactive) {
         return false;
     }
-    if (repeats_left > 0) {
-        return !repeated_key.extended && repeated_key.code >= 32;
+    if (the_console.repeats_left > 0) {
+        return !the_console.repeated_key.extended && the_console.repeated_key.code >= 32;
     }
     for (;;) {
-        if (records_next == records_length && !fill_records(false)) {
+        if (the_console.records_next == the_console.records_length && !fill_records(false)) {
             return false;
         }
         console_key key;
         WORD count = 1;
-        if (key_of(records[records_next], key, count)) {
+        if (key_of(the_console.records[the_console.records_next], key, count)) {
             return !key.extended && key.code >= 32;
         }
-        ++records_next;  // gives no key: the next read would pass over it as well
+        ++the_console.records_next;  // gives no key: the next read would pass over it as well
     }
 }
 
 std::size_t console_columns() {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(output_handle, &info) || info.dwSize.X <= 0) {
+    if (!GetConsoleScreenBufferInfo(the_console.output_handle, &info) || info.dwSize.X <= 0) {
         return 0;
     }
     return static_cast<std::size_t>(info.dwSize.X);  // lines wrap at the buffer's width

@@ -17,10 +17,6 @@
 
 #include "display_settings_linux.h"
 
-const char* drm_class_folder = "/sys/class/drm";
-const char* xcb_library_name = "libxcb.so.1";
-const char* xcb_randr_library_name = "libxcb-randr.so.0";
-
 namespace {
 
 struct xcb_functions {
@@ -84,9 +80,8 @@ bool look_up_all(void* xcb, void* randr, xcb_functions& f) {
            look_up(randr, "xcb_randr_get_output_info_modes_length", f.output_modes_length);
 }
 
-// The one X connection of a run, opened by the first reading and kept until the display
-// services are released. A connection that failed stays failed: the server is not asked
-// twice to accept us.
+// The one X connection of a run. A connection that failed stays failed: the server is not
+// asked twice to accept us.
 struct x_link {
     bool tried = false;
     xcb_functions f{};
@@ -94,19 +89,34 @@ struct x_link {
     int screen_number = 0;
 };
 
-x_link x;
+// The kernel's display folder, listed once a run: connectors come and go with the hardware,
+// not between the two passes. Their status and modes are read afresh by every reading.
+struct kernel_folder {
+    bool listed = false;
+    bool found = false;
+    std::vector<std::string> entries;  // sorted by name
+};
+
+// What the display services hold for a run: taken by the first reading, kept until they
+// are released.
+struct display_services {
+    x_link x;
+    kernel_folder kernel;
+};
+
+display_services held;
 
 bool open_x_link() {
-    x.tried = true;
+    held.x.tried = true;
     const char* display_name = std::getenv("DISPLAY");
     if (display_name == nullptr || display_name[0] == '\0') {
         return false;  // no X server to ask; spares loading the libraries
     }
     // Kept mapped once loaded: the connection outlives any one reading.
     constexpr int load_flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
-    void* xcb = dlopen(xcb_library_name, load_flags);
-    void* randr = xcb != nullptr ? dlopen(xcb_randr_library_name, load_flags) : nullptr;
-    const bool found = randr != nullptr && look_up_all(xcb, randr, x.f);
+    void* xcb = dlopen(display_places().xcb_library, load_flags);
+    void* randr = xcb != nullptr ? dlopen(display_places().xcb_randr_library, load_flags) : nullptr;
+    const bool found = randr != nullptr && look_up_all(xcb, randr, held.x.f);
     if (randr != nullptr) {
         dlclose(randr);
     }
@@ -116,13 +126,13 @@ bool open_x_link() {
     if (!found) {
         return false;
     }
-    x.connection = x.f.connect(nullptr, &x.screen_number);
+    held.x.connection = held.x.f.connect(nullptr, &held.x.screen_number);
     return true;
 }
 
 const xcb_screen_t* find_screen(const xcb_setup_t* setup, int number) {
-    xcb_screen_iterator_t screens = x.f.roots_iterator(setup);
-    for (int i = 0; screens.rem > 0; ++i, x.f.screen_next(&screens)) {
+    xcb_screen_iterator_t screens = held.x.f.roots_iterator(setup);
+    for (int i = 0; screens.rem > 0; ++i, held.x.f.screen_next(&screens)) {
         if (i == number) {
             return screens.data;
         }
@@ -131,8 +141,8 @@ const xcb_screen_t* find_screen(const xcb_setup_t* setup, int number) {
 }
 
 std::uint32_t bits_per_pixel_of_depth(const xcb_setup_t* setup, std::uint8_t depth) {
-    const xcb_format_t* formats = x.f.pixmap_formats(setup);
-    const int count = x.f.pixmap_formats_length(setup);
+    const xcb_format_t* formats = held.x.f.pixmap_formats(setup);
+    const int count = held.x.f.pixmap_formats_length(setup);
     for (int i = 0; i < count; ++i) {
         if (formats[i].depth == depth) {
             return formats[i].bits_per_pixel;
@@ -145,27 +155,29 @@ std::uint32_t bits_per_pixel_of_depth(const xcb_setup_t* setup, std::uint8_t dep
 // come (an output gone, the server gone) only cost their own modes.
 void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* resources,
                        std::uint32_t bits, std::vector<display_setting>& settings) {
-    const xcb_randr_output_t* outputs = x.f.resource_outputs(resources);
-    const int output_count = x.f.resource_outputs_length(resources);
-    const xcb_randr_mode_info_t* modes_begin = x.f.resource_modes(resources);
-    const xcb_randr_mode_info_t* modes_end = modes_begin + x.f.resource_modes_length(resources);
+    const xcb_randr_output_t* outputs = held.x.f.resource_outputs(resources);
+    const int output_count = held.x.f.resource_outputs_length(resources);
+    const xcb_randr_mode_info_t* modes_begin = held.x.f.resource_modes(resources);
+    const xcb_randr_mode_info_t* modes_end =
+        modes_begin + held.x.f.resource_modes_length(resources);
 
     std::vector<xcb_randr_get_output_info_cookie_t> asked;
     asked.reserve(static_cast<std::size_t>(output_count));
     for (int o = 0; o < output_count; ++o) {
-        asked.push_back(x.f.get_output_info(x.connection, outputs[o], resources->config_timestamp));
+        asked.push_back(
+            held.x.f.get_output_info(held.x.connection, outputs[o], resources->config_timestamp));
     }
     for (const xcb_randr_get_output_info_cookie_t cookie : asked) {
         xcb_generic_error_t* error = nullptr;
         xcb_randr_get_output_info_reply_t* info =
-            x.f.get_output_info_reply(x.connection, cookie, &error);
+            held.x.f.get_output_info_reply(held.x.connection, cookie, &error);
         std::free(error);
         if (info == nullptr) {
             continue;
         }
         if (info->connection == XCB_RANDR_CONNECTION_CONNECTED) {
-            const xcb_randr_mode_t* ids = x.f.output_modes(info);
-            const int id_count = x.f.output_modes_length(info);
+            const xcb_randr_mode_t* ids = held.x.f.output_modes(info);
+            const int id_count = held.x.f.output_modes_length(info);
             for (int m = 0; m < id_count; ++m) {
                 const xcb_randr_mode_t id = ids[m];
                 const xcb_randr_mode_info_t* found =
@@ -181,18 +193,19 @@ void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* res
 }
 
 void read_x_server_modes(std::vector<display_setting>& settings) {
-    if (!x.tried && !open_x_link()) {
+    if (!held.x.tried && !open_x_link()) {
         return;
     }
-    if (x.connection == nullptr || x.f.has_error(x.connection) != 0) {
+    if (held.x.connection == nullptr || held.x.f.has_error(held.x.connection) != 0) {
         return;
     }
-    const xcb_query_extension_reply_t* randr = x.f.get_extension_data(x.connection, x.f.randr_id);
+    const xcb_query_extension_reply_t* randr =
+        held.x.f.get_extension_data(held.x.connection, held.x.f.randr_id);
     if (randr == nullptr || randr->present == 0) {
         return;  // asking an absent extension would end the connection
     }
-    const xcb_setup_t* setup = x.f.get_setup(x.connection);
-    const xcb_screen_t* screen = find_screen(setup, x.screen_number);
+    const xcb_setup_t* setup = held.x.f.get_setup(held.x.connection);
+    const xcb_screen_t* screen = find_screen(setup, held.x.screen_number);
     if (screen == nullptr) {
         return;
     }
@@ -201,15 +214,15 @@ void read_x_server_modes(std::vector<display_setting>& settings) {
     // The version first, as every RandR client must; both requests go out together. The
     // current resources: asking for fresh ones makes the server probe the hardware.
     const xcb_randr_query_version_cookie_t version_asked =
-        x.f.query_version(x.connection, XCB_RANDR_MAJOR_VERSION, XCB_RANDR_MINOR_VERSION);
+        held.x.f.query_version(held.x.connection, XCB_RANDR_MAJOR_VERSION, XCB_RANDR_MINOR_VERSION);
     const xcb_randr_get_screen_resources_current_cookie_t resources_asked =
-        x.f.get_resources(x.connection, screen->root);
+        held.x.f.get_resources(held.x.connection, screen->root);
     xcb_generic_error_t* error = nullptr;
-    std::free(x.f.query_version_reply(x.connection, version_asked, &error));
+    std::free(held.x.f.query_version_reply(held.x.connection, version_asked, &error));
     std::free(error);
     error = nullptr;
     xcb_randr_get_screen_resources_current_reply_t* resources =
-        x.f.get_resources_reply(x.connection, resources_asked, &error);
+        held.x.f.get_resources_reply(held.x.connection, resources_asked, &error);
     std::free(error);
     if (resources != nullptr) {
         read_output_modes(resources, bits, settings);
@@ -269,18 +282,28 @@ std::vector<std::string> folder_entries(DIR* folder) {
     return names;
 }
 
-direct_draw_outcome read_kernel_modes(std::vector<direct_draw_mode>& modes) {
-    DIR* folder = opendir(drm_class_folder);
+void list_kernel_folder() {
+    held.kernel.listed = true;
+    DIR* folder = opendir(display_places().drm_class_folder);
     if (folder == nullptr) {
+        return;
+    }
+    held.kernel.found = true;
+    held.kernel.entries = folder_entries(folder);
+    closedir(folder);
+}
+
+direct_draw_outcome read_kernel_modes(std::vector<direct_draw_mode>& modes) {
+    if (!held.kernel.listed) {
+        list_kernel_folder();
+    }
+    if (!held.kernel.found) {
         return direct_draw_outcome::missing;
     }
-    const std::vector<std::string> names = folder_entries(folder);
-    closedir(folder);
-
-    const std::string base = std::string(drm_class_folder) + "/";
+    const std::string base = std::string(display_places().drm_class_folder) + "/";
     std::string status;
     std::string listing;
-    for (const std::string& name : names) {
+    for (const std::string& name : held.kernel.entries) {
         // Only connectors have a status; the cards themselves and other entries have none.
         if (!read_whole_file(base + name + "/status", status)) {
             continue;
@@ -317,8 +340,8 @@ void read_display_services(display_reading& reading) {
 }
 
 void release_display_services() {
-    if (x.connection != nullptr) {
-        x.f.disconnect(x.connection);
+    if (held.x.connection != nullptr) {
+        held.x.f.disconnect(held.x.connection);
     }
-    x = x_link{};
+    held = display_services{};
 }

@@ -1,7 +1,13 @@
-// Linux only, so tests can point the display services at other places: the folder holding
-// the kernel's display connectors, and the X libraries opened at run time.
+// Where the Linux display body looks: the folder holding the kernel's display connectors, and
+// the X libraries it opens at run time. The product's places are fixed
+// (display_places_linux.cpp); tests and the display probe link settable places of their own
+// in place of that file.
 #pragma once
 
-extern const char* drm_class_folder;
-extern const char* xcb_library_name;
-extern const char* xcb_randr_library_name;
+struct linux_display_places {
+    const char* drm_class_folder;
+    const char* xcb_library;
+    const char* xcb_randr_library;
+};
+
+const linux_display_places& display_places();

@@ -1,5 +1,5 @@
 // The kernel's connector mode lists, read from a small copy of the drm class folder.
-#include "display_settings_linux.h"
+#include "display_places.h"
 #include "display_settings.h"
 
 #include <gtest/gtest.h>
@@ -44,11 +44,11 @@ protected:
         char name[] = "/tmp/pw-drm-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         root = name;
-        saved_folder = drm_class_folder;
-        drm_class_folder = root.c_str();
+        saved_folder = settable_display_places().drm_class_folder;
+        settable_display_places().drm_class_folder = root.c_str();
     }
     void TearDown() override {
-        drm_class_folder = saved_folder;
+        settable_display_places().drm_class_folder = saved_folder;
         for (auto it = made.rbegin(); it != made.rend(); ++it) {
             std::remove(it->c_str());
         }
@@ -75,10 +75,14 @@ protected:
         }
     }
 
-    // Every mode read as "bits/green WxH", or the outcome when it is not done.
-    static std::string visited() {
+    // Every mode read as "bits/green WxH", or the outcome when it is not done. Each visit is
+    // a run of its own unless within_run.
+    static std::string visited(bool within_run = false) {
         display_reading reading;
         read_display_services(reading);
+        if (!within_run) {
+            release_display_services();
+        }
         if (reading.direct_draw == direct_draw_outcome::failed) {
             return "failed";
         }
@@ -118,6 +122,18 @@ TEST_F(kernel_modes, connected_connectors_give_their_modes_in_order) {
               "32/0xff00 1024x768;");
 }
 
+// Within a run the folder is listed once, but each reading takes the connectors' modes anew.
+TEST_F(kernel_modes, folder_listed_once_a_run_modes_read_by_every_reading) {
+    make({{"card0-DP-1/status", "connected\n"}, {"card0-DP-1/modes", "1024x768\n"}});
+    EXPECT_EQ(visited(true), "32/0xff00 1024x768;");
+    make({{"card0-DP-1/modes", "1280x720\n"},
+          {"card0-HDMI-A-1/status", "connected\n"},
+          {"card0-HDMI-A-1/modes", "1920x1080\n"}});
+    EXPECT_EQ(visited(true), "32/0xff00 1280x720;") << "a connector listed after the first reading";
+    release_display_services();
+    EXPECT_EQ(visited(), "32/0xff00 1280x720;32/0xff00 1920x1080;") << "the next run lists anew";
+}
+
 TEST_F(kernel_modes, unreadable_or_absent_lists_give_nothing) {
     EXPECT_EQ(visited(), "") << "an empty drm folder";
 
@@ -125,9 +141,9 @@ TEST_F(kernel_modes, unreadable_or_absent_lists_give_nothing) {
     EXPECT_EQ(visited(), "failed") << "a connected connector without a modes file";
 
     const std::string gone = root + "/absent";
-    drm_class_folder = gone.c_str();
+    settable_display_places().drm_class_folder = gone.c_str();
     EXPECT_EQ(visited(), "missing");
-    drm_class_folder = root.c_str();
+    settable_display_places().drm_class_folder = root.c_str();
 }
 
 TEST_F(no_display, gives_no_setting_and_reads_afresh_each_time) {

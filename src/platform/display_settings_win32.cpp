@@ -26,23 +26,25 @@ HRESULT CALLBACK take_surface_description(LPDDSURFACEDESC description, LPVOID co
     return DDENUMRET_OK;  // every mode, to the end
 }
 
-direct_draw_outcome enumerate_with(direct_draw_create_function create,
-                                   std::vector<direct_draw_mode>& modes) {
+// The one DirectDraw object of a run: creating it costs more than enumerating its modes, so
+// both passes ask the same one. An object that could not be had is not tried again.
+struct direct_draw_link {
+    bool tried = false;
+    HMODULE library = nullptr;
+    IDirectDraw2* object = nullptr;
+};
+
+direct_draw_link held;
+
+IDirectDraw2* create_object(direct_draw_create_function create) {
     IDirectDraw* first = nullptr;
     if (create(nullptr, &first, nullptr) != DD_OK || first == nullptr) {
-        return direct_draw_outcome::missing;
+        return nullptr;
     }
-    void* second_address = nullptr;
-    const HRESULT asked = first->QueryInterface(direct_draw2_id, &second_address);
+    void* second = nullptr;
+    const HRESULT asked = first->QueryInterface(direct_draw2_id, &second);
     first->Release();
-    auto* second = static_cast<IDirectDraw2*>(second_address);
-    if (asked != S_OK || second == nullptr) {
-        return direct_draw_outcome::missing;
-    }
-    const HRESULT listed =
-        second->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &modes, take_surface_description);
-    second->Release();
-    return listed == DD_OK ? direct_draw_outcome::done : direct_draw_outcome::failed;
+    return asked == S_OK ? static_cast<IDirectDraw2*>(second) : nullptr;
 }
 
 void read_settings(std::vector<display_setting>& settings) {
@@ -69,18 +71,32 @@ HMODULE load_system_direct_draw() {
     return LoadLibraryA(path);
 }
 
-direct_draw_outcome read_direct_draw(std::vector<direct_draw_mode>& modes) {
-    HMODULE library = load_system_direct_draw();
-    if (library == nullptr) {
-        return direct_draw_outcome::missing;
+void open_direct_draw() {
+    held.tried = true;
+    held.library = load_system_direct_draw();
+    if (held.library == nullptr) {
+        return;
     }
     // GetProcAddress hands out a generic function pointer; its true type is DirectDrawCreate's.
     const auto create = reinterpret_cast<direct_draw_create_function>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, "DirectDrawCreate")));
-    const direct_draw_outcome outcome =
-        create != nullptr ? enumerate_with(create, modes) : direct_draw_outcome::missing;
-    FreeLibrary(library);
-    return outcome;
+        reinterpret_cast<void (*)()>(GetProcAddress(held.library, "DirectDrawCreate")));
+    held.object = create != nullptr ? create_object(create) : nullptr;
+    if (held.object == nullptr) {
+        FreeLibrary(held.library);
+        held.library = nullptr;
+    }
+}
+
+direct_draw_outcome read_direct_draw(std::vector<direct_draw_mode>& modes) {
+    if (!held.tried) {
+        open_direct_draw();
+    }
+    if (held.object == nullptr) {
+        return direct_draw_outcome::missing;
+    }
+    const HRESULT listed = held.object->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &modes,
+                                                         take_surface_description);
+    return listed == DD_OK ? direct_draw_outcome::done : direct_draw_outcome::failed;
 }
 
 }  // namespace
@@ -92,5 +108,12 @@ void read_display_services(display_reading& reading) {
     reading.direct_draw = read_direct_draw(reading.direct_draw_modes);
 }
 
-// Nothing is held between readings: DirectDraw is loaded and let go within each.
-void release_display_services() {}
+void release_display_services() {
+    if (held.object != nullptr) {
+        held.object->Release();
+    }
+    if (held.library != nullptr) {
+        FreeLibrary(held.library);
+    }
+    held = direct_draw_link{};
+}

@@ -93,6 +93,33 @@ TEST(real_display_services, reading_holds_plausible_modes_and_the_current_one) {
     read_display_services(again);
     EXPECT_EQ(again.settings.size(), reading.settings.size());
     EXPECT_EQ(again.direct_draw_modes.size(), reading.direct_draw_modes.size());
+    release_display_services();
+}
+
+// Both passes of a run ask the DirectDraw object that the first reading made; after the
+// release the next reading makes a new one, and a release with nothing held is harmless.
+TEST(real_display_services, direct_draw_answers_every_reading_across_releases) {
+    release_display_services();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> first;
+    for (int reading_number = 1; reading_number <= 4; ++reading_number) {
+        display_reading reading;
+        read_display_services(reading);
+        ASSERT_EQ(reading.direct_draw, direct_draw_outcome::done) << "reading " << reading_number;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes;
+        for (const direct_draw_mode& m : reading.direct_draw_modes) {
+            sizes.emplace_back(m.width, m.height);
+        }
+        if (reading_number == 1) {
+            first = sizes;
+            ASSERT_FALSE(first.empty());
+        }
+        EXPECT_EQ(sizes, first) << "reading " << reading_number;
+        if (reading_number == 2) {
+            release_display_services();
+            release_display_services();
+        }
+    }
+    release_display_services();
 }
 
 TEST(real_display_services, list_at_32_is_sorted_distinct_and_holds_the_current_mode) {

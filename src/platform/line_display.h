@@ -18,5 +18,6 @@ void line_display_show(std::string_view text, std::size_t cursor);
 void line_display_redraw();
 // The sound for a key that cannot be applied.
 void line_display_beep();
-// Ends the line: the cursor gets its former visibility back.
+// Ends the line. A Windows console gets its cursor's former visibility back; a terminal
+// cannot be asked for it, so there the cursor stays shown.
 void line_display_end();

@@ -17,12 +17,17 @@
 
 namespace {
 
-std::size_t columns = 80;
-std::size_t rows = 24;
-std::size_t top_row = 0;       // row of the line shown first in the area
-std::size_t cursor_row = 0;    // row of the terminal's cursor, counted from the area's first
-std::string drawn;             // the line as last drawn
-std::size_t drawn_cursor = 0;  // and where its cursor was put
+// What the display holds between drawings of one line.
+struct terminal_line {
+    std::size_t columns = 80;
+    std::size_t rows = 24;
+    std::size_t top_row = 0;       // row of the line shown first in the area
+    std::size_t cursor_row = 0;    // row of the terminal's cursor, counted from the area's first
+    std::string drawn;             // the line as last drawn
+    std::size_t drawn_cursor = 0;  // and where its cursor was put
+};
+
+terminal_line the_line;
 
 void append_number(std::string& out, std::size_t value) { out += std::to_string(value); }
 
@@ -55,40 +60,42 @@ void append_text(std::string& out, std::string_view text) {
 // The first row of the area for a line whose end lies on end_row and whose cursor lies on
 // row: the area moves only as far as it must to hold the cursor, and is kept full.
 std::size_t area_top(std::size_t end_row, std::size_t row) {
-    if (end_row < rows) {
+    if (end_row < the_line.rows) {
         return 0;
     }
-    std::size_t top = top_row;
+    std::size_t top = the_line.top_row;
     if (row < top) {
         top = row;
-    } else if (row >= top + rows) {
-        top = row + 1 - rows;
+    } else if (row >= top + the_line.rows) {
+        top = row + 1 - the_line.rows;
     }
-    return std::min(top, end_row + 1 - rows);
+    return std::min(top, end_row + 1 - the_line.rows);
 }
 
 // Draws text from the area's first row on; out already leads to that row's first column.
 void draw_area(std::string& out, std::string_view text, std::size_t cursor) {
-    const std::size_t end_row = text.size() / columns;
-    const std::size_t row = cursor / columns;
-    top_row = area_top(end_row, row);
-    const std::size_t from = top_row * columns;
-    const std::size_t to = std::min(text.size(), (top_row + rows) * columns);
+    const std::size_t end_row = text.size() / the_line.columns;
+    const std::size_t row = cursor / the_line.columns;
+    the_line.top_row = area_top(end_row, row);
+    const std::size_t from = the_line.top_row * the_line.columns;
+    const std::size_t to =
+        std::min(text.size(), (the_line.top_row + the_line.rows) * the_line.columns);
     append_text(out, text.substr(from, to - from));
-    std::size_t written_row = (to - from) / columns;
+    std::size_t written_row = (to - from) / the_line.columns;
     if (to == text.size()) {
         // A full last row leaves the terminal waiting to wrap; moving on makes the row below
         // the place of the end of the line, whatever the terminal does at the margin.
-        if (!text.empty() && text.size() % columns == 0) {
+        if (!text.empty() && text.size() % the_line.columns == 0) {
             out += "\r\n";
         }
     } else {
-        written_row = rows - 1;  // the area's last row, full: the terminal waits to wrap there
+        written_row =
+            the_line.rows - 1;  // the area's last row, full: the terminal waits to wrap there
     }
-    cursor_row = row - top_row;
-    append_move(out, written_row - cursor_row, 'A');
+    the_line.cursor_row = row - the_line.top_row;
+    append_move(out, written_row - the_line.cursor_row, 'A');
     out += '\r';
-    append_move(out, cursor % columns, 'C');
+    append_move(out, cursor % the_line.columns, 'C');
 }
 
 }  // namespace
@@ -99,50 +106,50 @@ bool line_display_begin() {
     }
     winsize size{};
     const bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0;
-    columns = known && size.ws_col > 0 ? size.ws_col : 80;
-    rows = known && size.ws_row > 0 ? size.ws_row : 24;
-    top_row = 0;
-    cursor_row = 0;
-    drawn.clear();
-    drawn_cursor = 0;
+    the_line.columns = known && size.ws_col > 0 ? size.ws_col : 80;
+    the_line.rows = known && size.ws_row > 0 ? size.ws_row : 24;
+    the_line.top_row = 0;
+    the_line.cursor_row = 0;
+    the_line.drawn.clear();
+    the_line.drawn_cursor = 0;
     console_write("\x1b[?25h");
     return true;
 }
 
-std::size_t line_display_width() { return columns; }
+std::size_t line_display_width() { return the_line.columns; }
 
 // The dialogue ends every line before it asks, so the answer starts in the first column.
 void line_display_show(std::string_view text, std::size_t cursor) {
     std::string out;
     // Characters added at the end with the cursor behind them are written alone: the
     // terminal scrolls the area as its window would move.
-    const bool appended = cursor == text.size() && drawn_cursor == drawn.size() &&
-                          text.size() > drawn.size() && text.starts_with(drawn);
+    const bool appended = cursor == text.size() && the_line.drawn_cursor == the_line.drawn.size() &&
+                          text.size() > the_line.drawn.size() && text.starts_with(the_line.drawn);
     if (appended) {
-        append_text(out, text.substr(drawn.size()));
-        if (text.size() % columns == 0) {
+        append_text(out, text.substr(the_line.drawn.size()));
+        if (text.size() % the_line.columns == 0) {
             out += "\r\n";
         }
-        const std::size_t end_row = text.size() / columns;
-        top_row = area_top(end_row, end_row);
-        cursor_row = end_row - top_row;
+        const std::size_t end_row = text.size() / the_line.columns;
+        the_line.top_row = area_top(end_row, end_row);
+        the_line.cursor_row = end_row - the_line.top_row;
         out += '\r';
-        append_move(out, cursor % columns, 'C');
+        append_move(out, cursor % the_line.columns, 'C');
     } else {
-        append_move(out, cursor_row, 'A');
+        append_move(out, the_line.cursor_row, 'A');
         out += "\r\x1b[J";
         draw_area(out, text, cursor);
     }
     console_write(out);
-    drawn.assign(text);
-    drawn_cursor = cursor;
+    the_line.drawn.assign(text);
+    the_line.drawn_cursor = cursor;
 }
 
 // After the process was stopped and continued the shell has left the cursor at the start of
 // a fresh row; the area starts there now.
 void line_display_redraw() {
     std::string out = "\r\x1b[J";
-    draw_area(out, drawn, drawn_cursor);
+    draw_area(out, the_line.drawn, the_line.drawn_cursor);
     console_write(out);
 }
 

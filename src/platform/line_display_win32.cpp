@@ -11,56 +11,66 @@
 
 namespace {
 
-HANDLE output = INVALID_HANDLE_VALUE;
-CONSOLE_CURSOR_INFO former_cursor{};
-SHORT columns = 80;
-SHORT rows = 25;
-// Cell of the line's first character. Its row goes negative when the line has scrolled
-// further up than the buffer reaches.
-std::ptrdiff_t start_x = 0;
-std::ptrdiff_t start_y = 0;
-std::string drawn;  // the line as last drawn
+// What the display holds between drawings of one line.
+struct console_line {
+    HANDLE output = INVALID_HANDLE_VALUE;
+    CONSOLE_CURSOR_INFO former_cursor{};
+    SHORT columns = 80;
+    SHORT rows = 25;
+    // Cell of the line's first character. Its row goes negative when the line has scrolled
+    // further up than the buffer reaches.
+    std::ptrdiff_t start_x = 0;
+    std::ptrdiff_t start_y = 0;
+    std::string drawn;  // the line as last drawn
+};
+
+console_line the_line;
 
 COORD cell_of(std::size_t index) {
-    const std::ptrdiff_t linear = start_x + static_cast<std::ptrdiff_t>(index);
-    return COORD{static_cast<SHORT>(linear % columns),
-                 static_cast<SHORT>(start_y + linear / columns)};
+    const std::ptrdiff_t linear = the_line.start_x + static_cast<std::ptrdiff_t>(index);
+    return COORD{static_cast<SHORT>(linear % the_line.columns),
+                 static_cast<SHORT>(the_line.start_y + linear / the_line.columns)};
 }
 
 // Scrolls the buffer up so that the cell of index lies on its last row at the latest.
 void make_room_for(std::size_t index) {
-    const std::ptrdiff_t row = start_y + (start_x + static_cast<std::ptrdiff_t>(index)) / columns;
-    const std::ptrdiff_t excess = row - (rows - 1);
+    const std::ptrdiff_t row =
+        the_line.start_y +
+        (the_line.start_x + static_cast<std::ptrdiff_t>(index)) / the_line.columns;
+    const std::ptrdiff_t excess = row - (the_line.rows - 1);
     if (excess <= 0) {
         return;
     }
-    const std::ptrdiff_t freed = std::min<std::ptrdiff_t>(excess, rows);
-    if (freed < rows) {
-        // The rows below the first excess ones move to the top. Wine refuses a destination
+    const std::ptrdiff_t freed = std::min<std::ptrdiff_t>(excess, the_line.rows);
+    if (freed < the_line.rows) {
+        // The the_line.rows below the first excess ones move to the top. Wine refuses a destination
         // above the buffer, so the source is cut instead.
-        const SMALL_RECT kept{0, static_cast<SHORT>(freed), static_cast<SHORT>(columns - 1),
-                              static_cast<SHORT>(rows - 1)};
+        const SMALL_RECT kept{0, static_cast<SHORT>(freed),
+                              static_cast<SHORT>(the_line.columns - 1),
+                              static_cast<SHORT>(the_line.rows - 1)};
         CHAR_INFO fill{};
         fill.Char.AsciiChar = ' ';
         CONSOLE_SCREEN_BUFFER_INFO info{};
-        fill.Attributes = GetConsoleScreenBufferInfo(output, &info) != 0 ? info.wAttributes : 7;
-        if (ScrollConsoleScreenBufferA(output, &kept, nullptr, COORD{0, 0}, &fill) == 0) {
+        fill.Attributes =
+            GetConsoleScreenBufferInfo(the_line.output, &info) != 0 ? info.wAttributes : 7;
+        if (ScrollConsoleScreenBufferA(the_line.output, &kept, nullptr, COORD{0, 0}, &fill) == 0) {
             // Line feeds on the last row scroll any console.
-            SetConsoleCursorPosition(output, COORD{0, static_cast<SHORT>(rows - 1)});
+            SetConsoleCursorPosition(the_line.output,
+                                     COORD{0, static_cast<SHORT>(the_line.rows - 1)});
             console_write(std::string(static_cast<std::size_t>(freed), '\n'));
         }
     }
-    // Wine leaves part of the freed rows as they were; blank them outright.
+    // Wine leaves part of the freed the_line.rows as they were; blank them outright.
     DWORD written = 0;
-    FillConsoleOutputCharacterA(output, ' ', static_cast<DWORD>(freed * columns),
-                                COORD{0, static_cast<SHORT>(rows - freed)}, &written);
-    start_y -= excess;
+    FillConsoleOutputCharacterA(the_line.output, ' ', static_cast<DWORD>(freed * the_line.columns),
+                                COORD{0, static_cast<SHORT>(the_line.rows - freed)}, &written);
+    the_line.start_y -= excess;
 }
 
-// Writes count cells from index on, text or blanks, skipping rows above the buffer.
+// Writes count cells from index on, text or blanks, skipping the_line.rows above the buffer.
 void put_cells(const char* text, std::size_t index, std::size_t count) {
-    // Cells of the line before this index lie on rows above the buffer.
-    const std::ptrdiff_t hidden = -start_y * columns - start_x;
+    // Cells of the line before this index lie on the_line.rows above the buffer.
+    const std::ptrdiff_t hidden = -the_line.start_y * the_line.columns - the_line.start_x;
     if (hidden > static_cast<std::ptrdiff_t>(index)) {
         const std::size_t skipped = std::min(count, static_cast<std::size_t>(hidden) - index);
         index += skipped;
@@ -75,36 +85,37 @@ void put_cells(const char* text, std::size_t index, std::size_t count) {
     DWORD written = 0;
     const auto length = static_cast<DWORD>(count);
     if (text != nullptr) {
-        WriteConsoleOutputCharacterA(output, text, length, cell_of(index), &written);
+        WriteConsoleOutputCharacterA(the_line.output, text, length, cell_of(index), &written);
     } else {
-        FillConsoleOutputCharacterA(output, ' ', length, cell_of(index), &written);
+        FillConsoleOutputCharacterA(the_line.output, ' ', length, cell_of(index), &written);
     }
 }
 
 }  // namespace
 
 bool line_display_begin() {
-    output = GetStdHandle(STD_OUTPUT_HANDLE);
+    the_line.output = GetStdHandle(STD_OUTPUT_HANDLE);
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (output == INVALID_HANDLE_VALUE || GetConsoleScreenBufferInfo(output, &info) == 0) {
+    if (the_line.output == INVALID_HANDLE_VALUE ||
+        GetConsoleScreenBufferInfo(the_line.output, &info) == 0) {
         return false;
     }
-    columns = std::max<SHORT>(info.dwSize.X, 1);
-    rows = std::max<SHORT>(info.dwSize.Y, 1);
-    start_x = info.dwCursorPosition.X;
-    start_y = info.dwCursorPosition.Y;
-    drawn.clear();
-    GetConsoleCursorInfo(output, &former_cursor);
-    CONSOLE_CURSOR_INFO visible = former_cursor;
+    the_line.columns = std::max<SHORT>(info.dwSize.X, 1);
+    the_line.rows = std::max<SHORT>(info.dwSize.Y, 1);
+    the_line.start_x = info.dwCursorPosition.X;
+    the_line.start_y = info.dwCursorPosition.Y;
+    the_line.drawn.clear();
+    GetConsoleCursorInfo(the_line.output, &the_line.former_cursor);
+    CONSOLE_CURSOR_INFO visible = the_line.former_cursor;
     if (visible.dwSize == 0) {
         visible.dwSize = 25;
     }
     visible.bVisible = TRUE;
-    SetConsoleCursorInfo(output, &visible);
+    SetConsoleCursorInfo(the_line.output, &visible);
     return true;
 }
 
-std::size_t line_display_width() { return static_cast<std::size_t>(columns); }
+std::size_t line_display_width() { return static_cast<std::size_t>(the_line.columns); }
 
 void line_display_show(std::string_view text, std::size_t cursor) {
     make_room_for(std::max(text.size(), cursor));
@@ -112,21 +123,23 @@ void line_display_show(std::string_view text, std::size_t cursor) {
     // along); only the rest of the line is written, and what is left of the former one
     // blanked.
     const std::size_t same = static_cast<std::size_t>(
-        std::mismatch(text.begin(), text.end(), drawn.begin(), drawn.end()).first - text.begin());
+        std::mismatch(text.begin(), text.end(), the_line.drawn.begin(), the_line.drawn.end())
+            .first -
+        text.begin());
     put_cells(text.data() + same, same, text.size() - same);
-    if (drawn.size() > text.size()) {
-        put_cells(nullptr, text.size(), drawn.size() - text.size());
+    if (the_line.drawn.size() > text.size()) {
+        put_cells(nullptr, text.size(), the_line.drawn.size() - text.size());
     }
-    drawn.assign(text);
+    the_line.drawn.assign(text);
     const COORD place = cell_of(cursor);
     if (place.Y >= 0) {
-        SetConsoleCursorPosition(output, place);
+        SetConsoleCursorPosition(the_line.output, place);
     }
 }
 
-// A Windows console never stops the process, so nothing is drawn over meanwhile.
+// A Windows console never stops the process, so nothing is the_line.drawn over meanwhile.
 void line_display_redraw() {}
 
 void line_display_beep() { Beep(1000, 250); }
 
-void line_display_end() { SetConsoleCursorInfo(output, &former_cursor); }
+void line_display_end() { SetConsoleCursorInfo(the_line.output, &the_line.former_cursor); }

@@ -5,8 +5,10 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -141,7 +143,9 @@ void check_typed_cases() {
 
 TEST(typed_answer, field_number_and_choice) { check_typed_cases(); }
 
-// A comma-decimal locale must not change how numbers read: "2.5" stays 2.5.
+// A comma-decimal locale must not change how numbers read: "2.5" stays 2.5. On Linux the
+// build folder's generated locale is used (LOCPATH); PW_NEEDS_GERMAN_LOCALE=1 turns a missing
+// locale from a skip into a failure.
 TEST(typed_answer, same_in_a_german_locale) {
     const char* names[] = {"de_DE.UTF-8",         "de_DE.utf8", "de_DE",
                            "German_Germany.1252", "German",     "de-DE"};
@@ -152,7 +156,14 @@ TEST(typed_answer, same_in_a_german_locale) {
             break;
         }
     }
-    ASSERT_NE(chosen, nullptr) << "no German locale can be set; generate de_DE.UTF-8";
+    if (chosen == nullptr) {
+        const char* needed = std::getenv("PW_NEEDS_GERMAN_LOCALE");
+        if (needed != nullptr && std::string_view(needed) == "1") {
+            FAIL() << "no German locale can be set";
+        }
+        GTEST_SKIP() << "no German locale can be set: none was generated into the build "
+                        "folder (localedef needs Debian's locales package) and the host has none";
+    }
     EXPECT_STREQ(std::localeconv()->decimal_point, ",") << chosen;
     check_typed_cases();
     std::setlocale(LC_ALL, "C");

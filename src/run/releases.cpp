@@ -12,8 +12,11 @@ const target_row release_rows[] = {
      "Datei wurde anderweitig veraendert. Nicht US-Halflife 1.1.1.0? Breche ab!", false},
 };
 
-// The first header text is the block digest of 4D 5A 90, the start of every Windows
-// program; the second is the MD5 of the same bytes.
+// Shared by both releases, not kept per row: a block passes when its digest is any text of
+// its list. The digest covers a block only up to its first zero byte, so it tells that a block
+// begins as a known game file's does, not which release it is; the file's name and length
+// already tell the row. The first header text is the block digest of 4D 5A 90, the start of
+// every Windows program; the second is the MD5 of the same bytes.
 const std::string_view header_texts[] = {"DB1131FF326055BD86F7618809AD1B28",
                                          "82BEF32153657DC25DC439A3B500A614"};
 const std::string_view guard_texts[] = {"677C75B25CC9D9794BB8DA26E46C62A6",

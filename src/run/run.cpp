@@ -1,8 +1,11 @@
 #include "run.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <span>
+#include <string>
 
 #include "console.h"
 #include "dialogue.h"
@@ -13,14 +16,15 @@
 
 const run_setup known_setup = {known_releases, accepted_header_texts, accepted_guard_texts};
 
+namespace {
+
+// The digest text of a block's text: its bytes up to its first zero byte.
 std::string block_digest(std::span<const std::uint8_t> block) {
     const auto end = std::find(block.begin(), block.end(), std::uint8_t{0});
     const std::string_view text(reinterpret_cast<const char*>(block.data()),
                                 static_cast<std::size_t>(end - block.begin()));
     return digest_text(text);
 }
-
-namespace {
 
 // The product is built without exceptions: a failed allocation ends the run here instead
 // of throwing through code (and system callbacks) that cannot unwind.

@@ -2,9 +2,7 @@
 // the end.
 #pragma once
 
-#include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "releases.h"
@@ -19,9 +17,6 @@ struct run_setup {
 
 // The releases the tool knows, as they stand in releases.cpp.
 extern const run_setup known_setup;
-
-// The digest text of a block's text: its bytes up to its first zero byte.
-std::string block_digest(std::span<const std::uint8_t> block);
 
 // The whole run on an opened console. Returns the process exit status, which is always 0.
 int run_patch(const run_setup& setup);

@@ -5,7 +5,8 @@ sends them, and both the answer the probe reports and the screen tmux shows are 
 
 Environment (set by CTest):
   PW_ANSWER_PROBE  the answer probe program
-  PW_WINE          "1" for the Windows build, with WINEPREFIX
+  PW_WINE          "1" for the Windows build, with WINEPREFIX: the tests' own prefix, never
+                   the user's
 """
 
 import os
@@ -313,6 +314,9 @@ class typed_answers(unittest.TestCase):
 if __name__ == "__main__":
     if not PROBE:
         raise SystemExit("PW_ANSWER_PROBE must name the answer probe")
+    if UNDER_WINE and not os.environ.get("WINEPREFIX"):
+        raise SystemExit("PW_WINE=1 needs WINEPREFIX, the tests' own Wine prefix "
+                         "(the build folder's wineprefix)")
     if shutil.which("tmux") is None:
         raise SystemExit("tmux is needed for the terminal tests")
     unittest.main(verbosity=2)

@@ -11,7 +11,8 @@ import time
 import unittest
 
 from harness import (CRLF, ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, environment,
-                     exit_code, found, game_folder, lines, main, run_piped, terminal_session)
+                     exit_code, found, game_folder, lines, main, run_piped, stop_wineserver,
+                     terminal_session)
 import make_game_file
 
 if not UNDER_WINE:
@@ -323,7 +324,7 @@ class wine_console_runs(unittest.TestCase):
                     time.sleep(0.1)
 
             # Wine picks its display driver when its server starts: start it afresh here.
-            subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+            stop_wineserver()
             tmux("-f", os.devnull, "new-session", "-d", "-x", "120", "-y", "50", "-c", g.path,
                  "wine " + TESTBED)
             try:
@@ -339,7 +340,7 @@ class wine_console_runs(unittest.TestCase):
             finally:
                 subprocess.run(["tmux", "-S", socket, "kill-server"], capture_output=True)
                 # Wine's processes of this prefix talked to the X server; they go with it.
-                subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+                stop_wineserver()
 
 
 if __name__ == "__main__":

@@ -6,6 +6,8 @@ The programs come from the environment that CTest sets:
   PW_TESTBED   pixelwarde-testbed (or pixelwarde-testbed.exe)
   PW_WINE      "1" for the Windows build, which then runs under wine with WINEPREFIX
   PW_VERSION   the version of project(), which the title line names
+  WINEPREFIX   under Wine, the tests' own prefix (the build folder's wineprefix), never the
+               user's: a run by hand names it as CTest does
 """
 
 import os
@@ -26,6 +28,7 @@ import make_game_file  # noqa: E402
 PROGRAM = os.environ.get("PW_PROGRAM", "")
 TESTBED = os.environ.get("PW_TESTBED", "")
 UNDER_WINE = os.environ.get("PW_WINE") == "1"
+WINEPREFIX = os.environ.get("WINEPREFIX", "")
 
 # Every run must end well within this; a hang fails the test instead of blocking CTest.
 TIME_LIMIT = 60 if UNDER_WINE else 15
@@ -57,6 +60,7 @@ def command(program):
 def environment(extra=None):
     env = dict(os.environ)
     if UNDER_WINE:
+        env["WINEPREFIX"] = own_wine_prefix()
         env.setdefault("WINEDEBUG", "-all")
         env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
         env.pop("DISPLAY", None)
@@ -249,6 +253,20 @@ class terminal_session:
         return True
 
 
+def own_wine_prefix():
+    """The tests' Wine prefix; without one the tests would use, and stop, the user's own."""
+    if not WINEPREFIX:
+        raise SystemExit("PW_WINE=1 needs WINEPREFIX, the tests' own Wine prefix "
+                         "(the build folder's wineprefix)")
+    return WINEPREFIX
+
+
+def stop_wineserver():
+    """Ends the wineserver of the tests' own prefix, and every Wine process of that prefix."""
+    env = dict(os.environ, WINEPREFIX=own_wine_prefix())
+    subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+
+
 def exit_code(status):
     return os.waitstatus_to_exitcode(status)
 
@@ -256,4 +274,6 @@ def exit_code(status):
 def main():
     if not PROGRAM or not TESTBED:
         raise SystemExit("PW_PROGRAM and PW_TESTBED must name the built programs")
+    if UNDER_WINE:
+        own_wine_prefix()
     unittest.main(verbosity=2)

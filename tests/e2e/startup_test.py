@@ -9,7 +9,7 @@ import time
 import unittest
 
 from harness import (ENTER_PROMPT, NOT_FOUND, PROGRAM, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE,
-                     environment, found, game_folder, lines, main, run_piped)
+                     environment, found, game_folder, lines, main, run_piped, stop_wineserver)
 
 HEADER_DIGEST = "DB1131FF326055BD86F7618809AD1B28"  # the text of 4D 5A 90
 TESTBED_GUARD_DIGEST = "142D7D5C902F3B46F3BE6D43EB9AE9BA"  # the text "pixelwarde-testbed"
@@ -184,7 +184,7 @@ class startup_in_wine_console(unittest.TestCase):
                 self.wait_for(lambda: not os.path.exists("/proc/%d" % pid), "Enter to end it")
             finally:
                 # The desktop and everything it started belong to this prefix's server.
-                subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+                stop_wineserver()
                 desktop.wait(timeout=TIME_LIMIT)
 
     def wait_for(self, condition, what):

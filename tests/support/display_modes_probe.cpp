@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display_places.h"
 #include "display_settings.h"
-#include "display_settings_linux.h"
 #include "mode_list.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     bool timed = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--randr-library") == 0) {
-            xcb_randr_library_name = argv[i + 1];
+            settable_display_places().xcb_randr_library = argv[i + 1];
         } else if (std::strcmp(argv[i], "--depth") == 0) {
             depth = static_cast<std::int32_t>(std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--time") == 0) {

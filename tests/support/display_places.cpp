@@ -1,0 +1,8 @@
+#include "display_places.h"
+
+linux_display_places& settable_display_places() {
+    static linux_display_places places = {"/sys/class/drm", "libxcb.so.1", "libxcb-randr.so.0"};
+    return places;
+}
+
+const linux_display_places& display_places() { return settable_display_places(); }
