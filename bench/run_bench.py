@@ -19,7 +19,6 @@ Nothing is asserted about the figures; the script fails only if a run does not b
 """
 
 import os
-import select
 import shutil
 import statistics
 import subprocess
@@ -32,7 +31,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 import make_game_file  # noqa: E402
 from display_xvfb import xvfb  # noqa: E402
-from harness import exit_code, terminal_session  # noqa: E402
+from harness import exit_code, piped_session, terminal_session  # noqa: E402
 
 SCREEN = "1600x900x24"
 LISTING_END = b"Welche Aufloesung soll veraendert werden?\r\n\r\n"
@@ -148,45 +147,8 @@ def wait_in_terminal(testbed, folder, display):
         s.close()
 
 
-class piped_session:
-    """The program with a pipe as input that stays open until the last key."""
-
-    def __init__(self, program, folder, display):
-        self.proc = subprocess.Popen([program], cwd=folder, env=environment(display),
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-        self.output = b""
-
-    def expect(self, text):
-        deadline = time.monotonic() + LIMIT
-        fd = self.proc.stdout.fileno()
-        while not self.output.endswith(text):
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                raise SystemExit("%r not seen; output: %r" % (text, self.output[-200:]))
-            chunk = os.read(fd, 65536)
-            if not chunk:
-                raise SystemExit("the run ended early; output: %r" % self.output[-200:])
-            self.output += chunk
-
-    def send(self, data):
-        self.proc.stdin.write(data)
-        self.proc.stdin.flush()
-
-    def finish(self):
-        self.proc.stdin.close()
-        self.proc.stdout.read()
-        self.proc.stdout.close()
-        return self.proc.wait(timeout=LIMIT)
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-
-
 def wait_on_pipe(testbed, folder, display):
-    s = piped_session(testbed, folder, display)
+    s = piped_session(testbed, folder, env=environment(display))
     try:
         figures = []
         s.expect(LISTING_END)
@@ -202,7 +164,7 @@ def wait_on_pipe(testbed, folder, display):
             raise SystemExit("the piped run did not end with status 0")
         return figures
     finally:
-        s.kill()
+        s.close()
 
 
 def peak_memory_kib(program, folder, display, keys):
