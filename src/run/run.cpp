@@ -27,9 +27,10 @@ std::string block_digest(std::span<const std::uint8_t> block) {
 }
 
 // The product is built without exceptions: a failed allocation ends the run here instead
-// of throwing through code (and system callbacks) that cannot unwind.
+// of throwing through code (and system callbacks) that cannot unwind. It allocates nothing
+// itself, or a failing allocation would call it again and again.
 void end_when_out_of_memory() {
-    print_line("Fehler: Nicht genug Arbeitsspeicher. Breche ab!");
+    console_write("Fehler: Nicht genug Arbeitsspeicher. Breche ab!\r\n");
     console_close();
     std::_Exit(0);
 }

@@ -2,7 +2,6 @@
 video driver for many modes), and the kernel's own modes, which the list holds beside the X
 server's."""
 
-import ctypes
 import glob
 import os
 import re
@@ -12,13 +11,9 @@ import subprocess
 import tempfile
 import time
 
+from harness import end_with_parent, stop
+
 START_LIMIT = 20
-
-
-def _end_with_parent():
-    # Should the test itself be killed (a CTest time-out), the X server goes with it.
-    PR_SET_PDEATHSIG = 1
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, 15)
 
 
 class _x_server:
@@ -40,7 +35,7 @@ class _x_server:
         try:
             self.process = subprocess.Popen(
                 self.command(write_end), pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL, preexec_fn=_end_with_parent)
+                stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
             os.close(write_end)
             write_end = -1
             number = b""
@@ -74,12 +69,7 @@ class _x_server:
     def stop(self):
         if self.process is None:
             return
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        stop(self.process)
         self.process = None
 
     def environment(self):

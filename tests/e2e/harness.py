@@ -10,6 +10,7 @@ The programs come from the environment that CTest sets:
                user's: a run by hand names it as CTest does
 """
 
+import ctypes
 import os
 import pty
 import select
@@ -91,6 +92,24 @@ class game_folder:
     def read(self, name="cstrike.exe"):
         with open(self.file(name), "rb") as f:
             return f.read()
+
+
+def end_with_parent():
+    """For preexec_fn: should the test itself be killed (a CTest time-out), the process
+    started goes with it."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def stop(process, limit=10):
+    """Stops a process the test started, by its process id: asked first, then killed."""
+    if process.poll() is None:
+        process.terminate()
+    try:
+        process.wait(timeout=limit)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
 def run_piped(program, folder, data=b"", env=None, keep_open=False):

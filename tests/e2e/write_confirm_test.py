@@ -12,10 +12,10 @@ import tempfile
 import time
 import unittest
 
-from harness import (ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, environment,
-                     found, game_folder, lines, main, piped_session, run_piped)
+from harness import (ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, end_with_parent,
+                     environment, found, game_folder, lines, main, piped_session, run_piped,
+                     stop)
 from dialogue_test import SLOTS, advice, display, mode_block, patched, slot_listing
-from display_xvfb import _end_with_parent
 
 FAULTY_FS = os.environ.get("PW_FAULTY_FS", "")
 
@@ -44,7 +44,7 @@ class faulty_mount:
         os.mkdir(self.path)
         self.process = subprocess.Popen([FAULTY_FS, self.backing, self.path, self.fault],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                        preexec_fn=_end_with_parent)
+                                        preexec_fn=end_with_parent)
         deadline = time.monotonic() + 10
         while not os.path.ismount(self.path):
             if self.process.poll() is not None or time.monotonic() > deadline:
@@ -57,13 +57,7 @@ class faulty_mount:
         self._stop()
 
     def _stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop(self.process)
         error = self.process.stderr.read()
         self.process.stderr.close()
         if os.path.ismount(self.path):
