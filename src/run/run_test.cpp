@@ -428,7 +428,8 @@ TEST(report_write, advice_only_when_write_flush_and_close_succeeded) {
         {slot_write::not_done, false, &write_error},
     };
     for (const report_case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.write) * 2 + (c.closed ? 1 : 0));
+        SCOPED_TRACE(testing::Message() << "write result " << static_cast<int>(c.write)
+                                        << (c.closed ? ", closed" : ", close failed"));
         console_script_start({});
         report_write({dialogue_outcome::slot_chosen, c.write, 800, 600}, c.closed);
         EXPECT_EQ(console_script_output(), *c.report);
