@@ -30,8 +30,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 import make_game_file  # noqa: E402
+from run_bench import LISTING_END, check_run  # noqa: E402
 
-LISTING_END = b"Welche Aufloesung soll veraendert werden?\r\n\r\n"
 LIMIT = 60
 
 
@@ -49,11 +49,6 @@ def timed_run(program, folder, env):
     done = subprocess.run(["wine", program], cwd=folder, env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=LIMIT)
     return time.perf_counter() - started, done.returncode, done.stdout
-
-
-def check_run(name, status, out, expected_end):
-    if status != 0 or not out.endswith(expected_end):
-        raise SystemExit("%s misbehaved: status %d, output %r" % (name, status, out[-200:]))
 
 
 def main():

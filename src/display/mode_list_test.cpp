@@ -45,22 +45,15 @@ mode_sequence scripted_source(const display_reading& reading, std::int32_t depth
     return answers[std::min<std::size_t>(static_cast<std::size_t>(call), answers.size() - 1)];
 }
 
-template <std::size_t... source>
-constexpr std::array<mode_source_take, sizeof...(source)> scripted_sources(
-    std::index_sequence<source...>) {
-    return {scripted_source<source>...};
-}
-
 class mode_list : public ::testing::Test {
 protected:
     void SetUp() override {
         std::copy(std::begin(mode_sources), std::end(mode_sources), std::begin(saved));
         saved_reading = read_display_for_build;
         script = source_script{};
-        constexpr auto scripted = scripted_sources(std::make_index_sequence<mode_source_count>{});
-        for (std::size_t source = 0; source < mode_source_count; ++source) {
-            mode_sources[source].take = scripted[source];
-        }
+        mode_sources[0].take = scripted_source<0>;
+        mode_sources[1].take = scripted_source<1>;
+        mode_sources[2].take = scripted_source<2>;
         read_display_for_build = scripted_reading;
     }
     void TearDown() override {

@@ -84,7 +84,7 @@ std::uint8_t extended_code(const KEY_EVENT_RECORD& event) {
     }
 }
 
-// The key a console the_console.input record stands for, if any.
+// The key a console input record stands for, if any.
 bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
     if (record.EventType != KEY_EVENT) {
         return false;
@@ -118,7 +118,7 @@ bool key_of(const INPUT_RECORD& record, console_key& key, WORD& count) {
     return true;
 }
 
-// Reads the the_console.records that are there, at least one; without wait only when one is there.
+// Reads the records that are there, at least one; without wait only when one is there.
 bool fill_records(bool wait) {
     DWORD read = 0;
     if (!wait && (!PeekConsoleInputA(the_console.input_handle, the_console.records, 1, &read) ||
@@ -212,8 +212,8 @@ bool console_next_key(console_key& key) {
 // A Windows console never stops the process, so nothing is drawn over while it waits.
 void console_set_resume_action(void (*)()) {}
 
-// Only the console's the_console.input the_console.records are looked at: piped the_console.input
-// is echoed without redraws, so nothing waits on the answer there.
+// Only the console's input records are looked at: piped input is echoed without redraws,
+// so nothing waits on the answer there.
 bool console_character_waiting() {
     if (!the_console.interactive) {
         return false;

@@ -32,10 +32,11 @@ struct display_reading {
     std::vector<direct_draw_mode> direct_draw_modes;
 };
 
-// Asks both services for their modes afresh. A service that is missing or fails leaves its
-// part empty. The first reading opens what the services need and keeps it for the next ones:
-// the DirectDraw object on Windows, the X connection and the list of the kernel's connectors
-// on Linux.
+// Asks both services for their modes afresh. A service that is missing leaves its part
+// empty; a DirectDraw enumeration that fails keeps what it reported before, which does not
+// count (direct_draw_outcome). The first reading opens what the services need and keeps it
+// for the next ones: the DirectDraw object on Windows, the X connection and the list of the
+// kernel's connectors on Linux.
 void read_display_services(display_reading& reading);
 
 // Lets go of whatever the readings kept open; the next reading opens it again.

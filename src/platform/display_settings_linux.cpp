@@ -106,11 +106,11 @@ struct display_services {
 
 display_services held;
 
-bool open_x_link() {
+void open_x_link() {
     held.x.tried = true;
     const char* display_name = std::getenv("DISPLAY");
     if (display_name == nullptr || display_name[0] == '\0') {
-        return false;  // no X server to ask; spares loading the libraries
+        return;  // no X server to ask; spares loading the libraries
     }
     // Kept mapped once loaded: the connection outlives any one reading.
     constexpr int load_flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
@@ -123,11 +123,9 @@ bool open_x_link() {
     if (xcb != nullptr) {
         dlclose(xcb);
     }
-    if (!found) {
-        return false;
+    if (found) {
+        held.x.connection = held.x.f.connect(nullptr, &held.x.screen_number);
     }
-    held.x.connection = held.x.f.connect(nullptr, &held.x.screen_number);
-    return true;
 }
 
 const xcb_screen_t* find_screen(const xcb_setup_t* setup, int number) {
@@ -193,8 +191,8 @@ void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* res
 }
 
 void read_x_server_modes(std::vector<display_setting>& settings) {
-    if (!held.x.tried && !open_x_link()) {
-        return;
+    if (!held.x.tried) {
+        open_x_link();
     }
     if (held.x.connection == nullptr || held.x.f.has_error(held.x.connection) != 0) {
         return;

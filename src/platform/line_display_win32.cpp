@@ -43,7 +43,7 @@ void make_room_for(std::size_t index) {
     }
     const std::ptrdiff_t freed = std::min<std::ptrdiff_t>(excess, the_line.rows);
     if (freed < the_line.rows) {
-        // The the_line.rows below the first excess ones move to the top. Wine refuses a destination
+        // The rows below the first excess ones move to the top. Wine refuses a destination
         // above the buffer, so the source is cut instead.
         const SMALL_RECT kept{0, static_cast<SHORT>(freed),
                               static_cast<SHORT>(the_line.columns - 1),
@@ -60,16 +60,16 @@ void make_room_for(std::size_t index) {
             console_write(std::string(static_cast<std::size_t>(freed), '\n'));
         }
     }
-    // Wine leaves part of the freed the_line.rows as they were; blank them outright.
+    // Wine leaves part of the freed rows as they were; blank them outright.
     DWORD written = 0;
     FillConsoleOutputCharacterA(the_line.output, ' ', static_cast<DWORD>(freed * the_line.columns),
                                 COORD{0, static_cast<SHORT>(the_line.rows - freed)}, &written);
     the_line.start_y -= excess;
 }
 
-// Writes count cells from index on, text or blanks, skipping the_line.rows above the buffer.
+// Writes count cells from index on, text or blanks, skipping rows above the buffer.
 void put_cells(const char* text, std::size_t index, std::size_t count) {
-    // Cells of the line before this index lie on the_line.rows above the buffer.
+    // Cells of the line before this index lie on rows above the buffer.
     const std::ptrdiff_t hidden = -the_line.start_y * the_line.columns - the_line.start_x;
     if (hidden > static_cast<std::ptrdiff_t>(index)) {
         const std::size_t skipped = std::min(count, static_cast<std::size_t>(hidden) - index);
@@ -137,7 +137,7 @@ void line_display_show(std::string_view text, std::size_t cursor) {
     }
 }
 
-// A Windows console never stops the process, so nothing is the_line.drawn over meanwhile.
+// A Windows console never stops the process, so nothing is drawn over meanwhile.
 void line_display_redraw() {}
 
 void line_display_beep() { Beep(1000, 250); }

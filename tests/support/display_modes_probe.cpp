@@ -1,8 +1,6 @@
 // Prints the run's display mode list, one WIDTHxHEIGHT a line, then the count.
 //   --depth N               the list at N bits per pixel, entry by entry, in place of the run's
 //   --randr-library NAME    opens NAME in place of libxcb-randr
-//   --time 1                adds a line "microseconds N": how long the list took to gather
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,19 +11,14 @@
 
 int main(int argc, char** argv) {
     std::int32_t depth = 0;
-    bool timed = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--randr-library") == 0) {
             settable_display_places().xcb_randr_library = argv[i + 1];
         } else if (std::strcmp(argv[i], "--depth") == 0) {
             depth = static_cast<std::int32_t>(std::atoi(argv[i + 1]));
-        } else if (std::strcmp(argv[i], "--time") == 0) {
-            timed = std::atoi(argv[i + 1]) != 0;
         }
     }
     long long count = 0;
-    const auto started = std::chrono::steady_clock::now();
-    auto took = std::chrono::steady_clock::duration{};
     if (depth > 0) {
         for (packed_mode mode = list_display_modes(depth); mode != 0;
              mode = list_display_modes(0)) {
@@ -33,10 +26,8 @@ int main(int argc, char** argv) {
             ++count;
         }
         release_display_services();
-        took = std::chrono::steady_clock::now() - started;
     } else {
         const mode_table table = take_display_mode_list();
-        took = std::chrono::steady_clock::now() - started;
         for (std::size_t row = 1; row < table.rows.size(); ++row) {
             std::printf("%llux%llu\n", static_cast<unsigned long long>(table.rows[row][1]),
                         static_cast<unsigned long long>(table.rows[row][2]));
@@ -44,10 +35,5 @@ int main(int argc, char** argv) {
         count = table.count;
     }
     std::printf("count %lld\n", count);
-    if (timed) {
-        std::printf("microseconds %lld\n",
-                    static_cast<long long>(
-                        std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
-    }
     return 0;
 }
