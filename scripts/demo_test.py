@@ -5,71 +5,54 @@ slot are shown, and the X server is gone when the run ends, also after Ctrl+C. A
 scripts/run GAME_FOLDER, with the folder given relative to where it is called."""
 
 import os
-import pty
 import re
-import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "run")
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from harness import exit_code, terminal_session  # noqa: E402
+
+RUN = os.path.join(HERE, "run")
 LIMIT = 120  # the first call may build the native tool
 
+# A machine without a display: every run here starts without one.
+for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+    os.environ.pop(name, None)
 
-class demo_session:
+
+class demo_session(terminal_session):
+    """scripts/run without a folder in a pseudo-terminal."""
+
     def __init__(self):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            os.execve(RUN, [RUN], env)
-        self.output = b""
-        self.status = None
+        super().__init__(RUN, HERE)
 
     def expect(self, text):
-        deadline = time.monotonic() + LIMIT
-        while text not in self.output:
-            left = deadline - time.monotonic()
-            ready = select.select([self.fd], [], [], max(0.0, left))[0] if left > 0 else []
-            chunk = self._read() if ready else b""
-            if not chunk:
-                raise AssertionError("%r not seen; output: %r" % (text, self.output))
-
-    def send(self, data):
-        os.write(self.fd, data)
+        super().expect(text, LIMIT)
 
     def wait(self):
-        deadline = time.monotonic() + LIMIT
-        while self.status is None:
-            if select.select([self.fd], [], [], 0.05)[0]:
-                self._read()
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = os.waitstatus_to_exitcode(status)
-            elif time.monotonic() > deadline:
+        return exit_code(super().wait(LIMIT))
+
+    def close(self):
+        # A run that failed the test may have left its build or its X server behind: they
+        # share scripts/run's process group.
+        if self.status is None:
+            try:
                 os.killpg(self.pid, signal.SIGKILL)
-                os.waitpid(self.pid, 0)
-                raise AssertionError("scripts/run did not end; output: %r" % self.output)
-        while select.select([self.fd], [], [], 0)[0] and self._read():
-            pass
-        os.close(self.fd)
-        return self.status
+            except ProcessLookupError:
+                pass
+        super().close()
 
     def xvfb_pid(self):
         found = re.search(rb"Xvfb 1920x1080 on :\d+, pid (\d+)", self.output)
         if not found:
             raise AssertionError("no private X server announced: %r" % self.output)
         return int(found.group(1))
-
-    def _read(self):
-        try:
-            chunk = os.read(self.fd, 65536)
-        except OSError:
-            return b""
-        self.output += chunk
-        return chunk
 
 
 def running(pid):
@@ -83,6 +66,7 @@ def running(pid):
 class demo_without_display(unittest.TestCase):
     def test_slot_one_takes_the_private_servers_mode(self):
         run = demo_session()
+        self.addCleanup(run.close)
         run.expect(b"Welche Aufloesung soll veraendert werden?")
         server = run.xvfb_pid()
         self.assertTrue(running(server))
@@ -103,6 +87,7 @@ class demo_without_display(unittest.TestCase):
                              (b"Slot nicht veraendern", b"1")]:
             with self.subTest(prompt=prompt):
                 run = demo_session()
+                self.addCleanup(run.close)
                 run.expect(b"Welche Aufloesung soll veraendert werden?")
                 server = run.xvfb_pid()
                 run.send(keys)
@@ -126,10 +111,8 @@ class run_in_a_game_folder(unittest.TestCase):
             game = os.path.join(top, "Counter-Strike", "cstrike.exe")
             with open(game, "wb") as f:
                 f.write(b"MZ" + bytes(62))
-            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
             run = subprocess.run([RUN, "../Counter-Strike"], cwd=os.path.join(top, "caller"),
-                                 env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                                 timeout=LIMIT)
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=LIMIT)
             self.assertEqual(run.returncode, 0, run.stderr)
             self.assertIn(b"\r\n\r\ncstrike.exe gefunden!\r\n", run.stdout)
             with open(game, "rb") as f:
