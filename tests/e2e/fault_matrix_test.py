@@ -314,11 +314,21 @@ class piped_input(with_display):
         for what, data, writes in cases:
             with self.subTest(what), game_folder() as g:
                 before = g.write_game(slots=SLOTS)
+                # What the program (or Wine) says on standard error is kept, to tell why a
+                # run ended before its title.
+                errors = open(g.file("stderr"), "w+b")
+                self.addCleanup(errors.close)
                 proc = subprocess.Popen(command(TESTBED), cwd=g.path, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=errors,
                                         env=environment(self.display.env))
                 try:
-                    read_until(proc.stdout.fileno(), TITLE_LINE, more_allowed=True)
+                    try:
+                        read_until(proc.stdout.fileno(), TITLE_LINE, more_allowed=True)
+                    except AssertionError as failure:
+                        proc.wait(timeout=TIME_LIMIT)
+                        errors.seek(0)
+                        raise AssertionError("%s; status %s, standard error %r"
+                                             % (failure, proc.returncode, errors.read()))
                     proc.stdout.close()
                     proc.stdin.write(data)
                     proc.stdin.close()
