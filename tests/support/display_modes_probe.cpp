@@ -1,6 +1,7 @@
 // Prints the run's display mode list, one WIDTHxHEIGHT a line, then the count.
 //   --depth N               the list at N bits per pixel, entry by entry, in place of the run's
 //   --randr-library NAME    opens NAME in place of libxcb-randr
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,9 @@
 #include "mode_list.h"
 
 int main(int argc, char** argv) {
+    // As the tool does from its start: an X server that leaves while it is written to must
+    // cost the modes, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
     std::int32_t depth = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--randr-library") == 0) {
