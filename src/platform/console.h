@@ -35,6 +35,11 @@ constexpr std::uint8_t char_line_feed = 10;  // Ctrl+Enter
 constexpr std::uint8_t char_enter = 13;
 constexpr std::uint8_t char_escape = 27;
 
+// Puts the null device on each standard stream that is closed (input for reading, output
+// and errors for writing), so that no file opened later can take a standard stream's
+// number and be read as keys or written with the dialogue. Called before anything else
+// opens a file. False when that could not be done: the process then ends at once.
+bool console_fill_closed_streams();
 // Prepares the console (raw keys on a terminal) and arranges that it is restored on
 // every way out of the process, signals included.
 void console_open();

@@ -1,4 +1,5 @@
 // The console on a POSIX terminal: raw keys without echo, restored on every way out.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -65,6 +66,16 @@ void install_handler(int signal_number, void (*handler)(int)) {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(signal_number, &action, nullptr);
+}
+
+// A signal that the starting process ignores stays ignored: whoever started the run so
+// (nohup, a script's background job, a shell's own choice) meant it not to end the run.
+void take_signal(int signal_number, void (*handler)(int)) {
+    struct sigaction inherited = {};
+    if (sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+        return;
+    }
+    install_handler(signal_number, handler);
 }
 
 // Ctrl+Z: the terminal is given back, then the process stops as it would without a handler.
@@ -202,6 +213,23 @@ bool key_at_hand(console_key& key) {
 
 }  // namespace
 
+bool console_fill_closed_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        int opened;
+        do {
+            opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        } while (opened < 0 && errno == EINTR);
+        // The lowest free number is taken, and every lower standard stream is open by now.
+        if (opened != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void console_open() {
     if (the_console.opened) {
         return;
@@ -209,10 +237,10 @@ void console_open() {
     the_console.opened = true;
     // Output to a closed pipe must not end the run with a signal.
     signal(SIGPIPE, SIG_IGN);
-    install_handler(SIGINT, on_end_signal);
-    install_handler(SIGTERM, on_end_signal);
-    install_handler(SIGHUP, on_end_signal);
-    install_handler(SIGQUIT, on_end_signal);
+    take_signal(SIGINT, on_end_signal);
+    take_signal(SIGTERM, on_end_signal);
+    take_signal(SIGHUP, on_end_signal);
+    take_signal(SIGQUIT, on_end_signal);
     the_console.interactive = isatty(STDIN_FILENO) != 0;
     if (!the_console.interactive || tcgetattr(STDIN_FILENO, &the_console.saved_mode) != 0) {
         return;
@@ -225,11 +253,9 @@ void console_open() {
     the_console.raw_mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     the_console.raw_mode.c_cc[VMIN] = 1;
     the_console.raw_mode.c_cc[VTIME] = 0;
-    // A stop signal that the starting shell ignores stays ignored.
-    struct sigaction inherited = {};
-    if (sigaction(SIGTSTP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
-        install_handler(SIGTSTP, on_stop_signal);
-    }
+    take_signal(SIGTSTP, on_stop_signal);
+    // Always taken: an ignored SIGCONT does not keep the process stopped, it only drops what
+    // a handler would do, and this one gives the terminal its raw mode back.
     install_handler(SIGCONT, on_continue_signal);
     the_console.raw_mode_on = tcsetattr(STDIN_FILENO, TCSANOW, &the_console.raw_mode) == 0;
     std::atexit(console_close);

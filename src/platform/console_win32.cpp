@@ -175,6 +175,10 @@ bool next_stream_key(console_key& key) {
 
 }  // namespace
 
+// Nothing to fill: a Windows process's standard handles are fixed when it starts, and a
+// file opened later never becomes one of them.
+bool console_fill_closed_streams() { return true; }
+
 void console_open() {
     if (the_console.opened) {
         return;
@@ -184,6 +188,8 @@ void console_open() {
     the_console.output_handle = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     the_console.interactive = GetConsoleMode(the_console.input_handle, &mode) != 0;
+    // A Ctrl+C that the starting process ignores (inherited) reaches no handler: it stays
+    // ignored.
     SetConsoleCtrlHandler(on_control, TRUE);
 }
 

@@ -17,16 +17,16 @@ bool open_for_reading(target_file& file, const char* name);
 bool open_for_update(target_file& file, const char* name);
 // False when the system reported an error on closing, which can mean that written bytes
 // never reached the file. True when nothing was open.
-bool close_target(target_file& file);
+[[nodiscard]] bool close_target(target_file& file);
 std::uint64_t target_length(const target_file& file);  // 0 when nothing is open
 // Reads count bytes at offset; false when fewer could be read.
 bool read_at(const target_file& file, std::uint64_t offset, std::uint8_t* bytes, std::size_t count);
 // Writes count bytes at offset. Returns how many were written before the system refused
 // the rest: count when all went, 0 when nothing did.
-std::size_t write_at(const target_file& file, std::uint64_t offset, const std::uint8_t* bytes,
-                     std::size_t count);
+[[nodiscard]] std::size_t write_at(const target_file& file, std::uint64_t offset,
+                                   const std::uint8_t* bytes, std::size_t count);
 // Pushes the written bytes through to the medium; false when the system could not.
-bool flush_target(const target_file& file);
+[[nodiscard]] bool flush_target(const target_file& file);
 // Whether name still names the open file: false once it was renamed away, replaced or
 // deleted since it was opened.
-bool still_named(const target_file& file, const char* name);
+[[nodiscard]] bool still_named(const target_file& file, const char* name);

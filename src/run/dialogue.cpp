@@ -1,5 +1,6 @@
 #include "dialogue.h"
 
+#include <array>
 #include <string>
 
 #include "answer.h"
@@ -8,8 +9,9 @@
 
 namespace {
 
-// " 640": a blank, then the digits (the shown sizes are never negative).
-std::string signed_form(std::uint64_t value) { return " " + std::to_string(value); }
+// " 640": a blank, then the digits. The shown sizes are never negative, so the blank that
+// would be a minus sign always leads.
+std::string blank_led_form(std::uint64_t value) { return " " + std::to_string(value); }
 
 std::string plain_form(std::uint64_t value) { return std::to_string(value); }
 
@@ -29,8 +31,8 @@ void show_slots(const run_state& state) {
     for (int k = 1; k <= slot_count; ++k) {
         const slot_size size = read_slot(state, k, buffer);
         print_text("(" + plain_form(static_cast<std::uint64_t>(k)) + ") " +
-                   signed_form(size.width) + "x");
-        print_line(signed_form(size.height));
+                   blank_led_form(size.width) + "x");
+        print_line(blank_led_form(size.height));
     }
     print_line("(9) ENDE");
     print_empty_line();
@@ -42,17 +44,17 @@ void show_slots(const run_state& state) {
 int choose_slot() {
     std::string key;
     while (read_key(key)) {
-        const std::int64_t e = to_choice(to_number(key));
-        if (e > 0) {
-            return static_cast<int>(e);
+        const std::int64_t slot_choice = to_choice(to_number(key));
+        if (slot_choice > 0) {
+            return static_cast<int>(slot_choice);
         }
     }
     return 0;
 }
 
 // A listed row that can be written: rows past a shorter second gathering hold 0 x 0.
-bool writable_row(const mode_table& modes, std::int64_t c) {
-    const auto& row = modes.rows[static_cast<std::size_t>(c)];
+bool writable_row(const mode_table& modes, std::int64_t row_number) {
+    const auto& row = modes.rows[static_cast<std::size_t>(row_number)];
     return row[1] != 0 && row[2] != 0;
 }
 
@@ -63,8 +65,8 @@ std::int64_t choose_mode(const run_state& state, slot_size current) {
     const std::int64_t keep = modes.count + 1;
     for (;;) {
         print_text("Zu aendernder Aufloesungsslot: ");
-        print_text(signed_form(current.width) + "x");
-        print_line(signed_form(current.height));
+        print_text(blank_led_form(current.width) + "x");
+        print_line(blank_led_form(current.height));
         print_line("Welche der verfuegbaren Aufloesungen soll verwendet werden?");
         std::string listing;
         for (std::int64_t i = 1; i <= modes.count; ++i) {
@@ -78,17 +80,34 @@ std::int64_t choose_mode(const run_state& state, slot_size current) {
         if (!read_answer(field)) {
             return 0;
         }
-        const std::int64_t c = to_choice(to_number(field));
-        if (c == keep || (c >= 1 && c < keep && writable_row(modes, c))) {
-            return c;
+        const std::int64_t mode_choice = to_choice(to_number(field));
+        if (mode_choice == keep ||
+            (mode_choice >= 1 && mode_choice < keep && writable_row(modes, mode_choice))) {
+            return mode_choice;
         }
     }
 }
 
+// Whether the open file still has the identified length and blocks, and the slot the bytes
+// that were read and shown. Another program may have rewritten, cut or grown it in place
+// meanwhile: POSIX keeps nobody out, and Windows keeps out only Windows programs.
+bool unchanged_since_shown(const run_state& state, int slot, const slot_buffer& buffer) {
+    if (target_length(state.target) != state.row->required_length) {
+        return false;
+    }
+    std::array<std::uint8_t, block_length> block;
+    if (!read_at(state.target, 0, block.data(), block.size()) || block != state.header_block ||
+        !read_at(state.target, state.row->guard_offset, block.data(), block.size()) ||
+        block != state.guard_block) {
+        return false;
+    }
+    std::array<std::uint8_t, 8> slot_now;
+    return read_at(state.target, slot_offset(state, slot), slot_now.data(), slot_now.size()) &&
+           slot_now == buffer.bytes;
+}
+
 void print_advice(std::uint64_t width, std::uint64_t height) {
-    const double w = static_cast<double>(width);
-    const double h = static_cast<double>(height);
-    if (h == w / 4.0 * 3.0) {
+    if (static_cast<double>(height) == static_cast<double>(width) / 4.0 * 3.0) {
         print_line("Bitte ggf. die \"default_fov\"-Variable in der config.cfg auskommentieren.");
         return;
     }
@@ -119,29 +138,31 @@ slot_size read_slot(const run_state& state, int slot, slot_buffer& buffer) {
     buffer.bytes.fill(0);
     buffer.read =
         read_at(state.target, slot_offset(state, slot), buffer.bytes.data(), buffer.bytes.size());
-    const auto& b = buffer.bytes;
-    return {static_cast<std::uint32_t>(b[0] + 256 * b[1]),
-            static_cast<std::uint32_t>(b[4] + 256 * b[5])};
+    const auto& bytes = buffer.bytes;
+    return {static_cast<std::uint32_t>(bytes[0] + 256 * bytes[1]),
+            static_cast<std::uint32_t>(bytes[4] + 256 * bytes[5])};
 }
 
 slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer, std::uint64_t width,
                       std::uint64_t height) {
-    // Bytes 2, 3, 6 and 7 would be guesses in a slot not read, and a file put in the
-    // identified one's place was never identified.
-    if (!buffer.read || !still_named(state.target, state.row->file_name)) {
+    // Bytes 2, 3, 6 and 7 would be guesses in a slot not read, a file put in the identified
+    // one's place was never identified, and one changed in place is no longer the one
+    // identified and shown.
+    if (!buffer.read || !still_named(state.target, state.row->file_name) ||
+        !unchanged_since_shown(state, slot, buffer)) {
         return slot_write::not_done;
     }
-    auto& b = buffer.bytes;
-    b[0] = static_cast<std::uint8_t>(width & 255);
-    b[1] = static_cast<std::uint8_t>((width >> 8) & 255);
-    b[4] = static_cast<std::uint8_t>(height & 255);
-    b[5] = static_cast<std::uint8_t>((height >> 8) & 255);
+    auto& bytes = buffer.bytes;
+    bytes[0] = static_cast<std::uint8_t>(width & 255);
+    bytes[1] = static_cast<std::uint8_t>((width >> 8) & 255);
+    bytes[4] = static_cast<std::uint8_t>(height & 255);
+    bytes[5] = static_cast<std::uint8_t>((height >> 8) & 255);
     const std::size_t written =
-        write_at(state.target, slot_offset(state, slot), b.data(), b.size());
+        write_at(state.target, slot_offset(state, slot), bytes.data(), bytes.size());
     if (written == 0) {
         return slot_write::not_done;
     }
-    if (written < b.size() || !flush_target(state.target)) {
+    if (written < bytes.size() || !flush_target(state.target)) {
         return slot_write::uncertain;
     }
     return slot_write::done;

@@ -27,14 +27,16 @@ slot_size read_slot(const run_state& state, int slot, slot_buffer& buffer);
 enum class slot_write {
     done,       // all eight bytes written and pushed through to the medium
     not_done,   // nothing written: the slot was not read, the name no longer names the open
-                // file, or the file refused the write
+                // file, the file changed since it was identified and the slot shown, or the
+                // file refused the write
     uncertain,  // written in part, or the push through to the medium failed
 };
 
 // Sets bytes 0, 1, 4 and 5 of buffer and writes all eight back to slot k, then pushes them
-// through to the medium.
-slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer, std::uint64_t width,
-                      std::uint64_t height);
+// through to the medium; writes nothing unless the open file still has the length and blocks
+// that were identified and slot k still holds the bytes in buffer.
+[[nodiscard]] slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer,
+                                    std::uint64_t width, std::uint64_t height);
 
 enum class dialogue_outcome {
     not_run,        // the target was not identified

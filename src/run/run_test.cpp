@@ -296,6 +296,9 @@ struct dialogue_fixture : run_test {
         } else {
             open_for_reading(state.target, "cstrike.exe");
         }
+        // The blocks as the identification read them.
+        read_at(state.target, 0, state.header_block.data(), block_length);
+        read_at(state.target, state.row->guard_offset, state.guard_block.data(), block_length);
         state.modes.count = static_cast<std::int64_t>(modes.size());
         state.modes.rows.assign(modes.size() + 1, {0, 0, 0});
         for (std::size_t i = 0; i < modes.size(); ++i) {
@@ -325,7 +328,7 @@ TEST_F(dialogue_fixture, write_changes_low_bytes_and_keeps_high_bytes) {
     ASSERT_EQ(write_slot(state, 5, buffer, 1920, 1080), slot_write::done);
     ASSERT_EQ(read_slot(state, 4, buffer).width, 640u);
     ASSERT_EQ(write_slot(state, 4, buffer, 1280, 1024), slot_write::done);
-    close_target(state.target);
+    ASSERT_TRUE(close_target(state.target));
 
     const bytes after = read_file("cstrike.exe");
     const bytes slot_4_after(after.begin() + static_cast<std::ptrdiff_t>(slot_4),
@@ -408,6 +411,44 @@ TEST_F(dialogue_fixture, a_file_no_longer_named_is_never_written) {
     }
 }
 
+// Another program changed the open file in place since it was identified and the slot
+// shown. The write compares the file with the run's record of it, so a change to that
+// record stands for a change to the file (and Windows lets no other writer in while the
+// run holds the file). Each compared part alone is enough, also where a digest or the
+// shown size would not tell.
+TEST_F(dialogue_fixture, a_file_changed_since_it_was_shown_is_never_written) {
+    struct change_case {
+        const char* what;
+        void (*change)(run_state& state, target_row& row, slot_buffer& shown);
+    };
+    const change_case cases[] = {
+        {"length", [](run_state&, target_row& row, slot_buffer&) { row.required_length -= 1; }},
+        // Past the header's first zero byte, where its digest text has ended.
+        {"header block", [](run_state& state, target_row&,
+                            slot_buffer&) { state.header_block[block_length - 1] ^= 1; }},
+        {"guard block", [](run_state& state, target_row&,
+                           slot_buffer&) { state.guard_block[block_length - 1] ^= 1; }},
+        {"shown slot byte",
+         [](run_state&, target_row&, slot_buffer& shown) { shown.bytes[0] ^= 1; }},
+        {"slot byte not shown",
+         [](run_state&, target_row&, slot_buffer& shown) { shown.bytes[7] ^= 1; }},
+    };
+    for (const change_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bytes before = game_file(small_releases[0]);
+        write_file("cstrike.exe", before);
+        run_state state = state_for(true, {{1280, 1024}});
+        target_row row = *state.row;
+        state.row = &row;
+        slot_buffer buffer;
+        read_slot(state, 3, buffer);
+        c.change(state, row, buffer);
+        EXPECT_EQ(write_slot(state, 3, buffer, 1280, 1024), slot_write::not_done);
+        EXPECT_TRUE(close_target(state.target));
+        EXPECT_EQ(read_file("cstrike.exe"), before);
+    }
+}
+
 // What follows "gewaehlt." once the target is closed: the advice only when the write, its
 // push to the medium and the close all succeeded.
 TEST(report_write, advice_only_when_write_flush_and_close_succeeded) {
@@ -450,7 +491,7 @@ TEST_F(dialogue_fixture, a_zero_row_from_a_shorter_second_gathering_is_not_writt
     run_state state = state_for(true, {{800, 600}, {0, 0}, {0, 0}});
     console_script_start(script_keys("12\r4\r"));
     EXPECT_EQ(run_dialogue(state).outcome, dialogue_outcome::slot_kept);
-    close_target(state.target);
+    EXPECT_TRUE(close_target(state.target));
     const std::string& out = console_script_output();
     EXPECT_NE(out.find("(2) 0x0\r\n"), std::string::npos);
     EXPECT_NE(out.find("2\r\nZu aendernder Aufloesungsslot:"), std::string::npos);
@@ -478,7 +519,7 @@ TEST_F(dialogue_fixture, outcomes_and_no_prompt_of_its_own) {
         EXPECT_EQ(run_dialogue(state).outcome, c.outcome);
         EXPECT_EQ(console_script_output().find(enter_prompt), std::string::npos);
         EXPECT_EQ(console_script_output().find("Bitte beachten"), std::string::npos);
-        close_target(state.target);
+        EXPECT_TRUE(close_target(state.target));
     }
 }
 

@@ -9,6 +9,10 @@
 #include "run.h"
 
 int main() {
+    // First of all: a closed standard stream must not become the game file.
+    if (!console_fill_closed_streams()) {
+        return 1;
+    }
     console_open();
     const std::string testbed_text = digest_text("pixelwarde-testbed");
     std::vector<std::string_view> guard_texts(known_setup.guard_texts.begin(),
