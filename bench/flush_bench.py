@@ -1,18 +1,26 @@
 #!/usr/bin/env python3
-"""The cost of confirming a written slot: whole runs of pixelwarde-testbed that patch slot 1
-of a synthetic cstrike.exe on a private Xvfb, with the push to the medium (fdatasync) as
-built, beside the same runs without it, which is the path before the write was confirmed.
-The peer is the same program with libeatmydata preloaded (Debian's eatmydata), which turns
-fsync and fdatasync into calls that do nothing. The two alternate, so both see the same
-machine load.
+"""The cost of making sure of a written slot: whole runs of pixelwarde-testbed that patch
+slot 1 of a synthetic cstrike.exe on a private Xvfb.
 
-    bench/flush_bench.py BUILD_FOLDER [RUNS]
+  the flush   with the push to the medium (fdatasync) as built, beside the same runs without
+              it, which is the path before the write was confirmed. The peer is the same
+              program with libeatmydata preloaded (Debian's eatmydata), which turns fsync
+              and fdatasync into calls that do nothing.
+  the check   with --before OTHER_BUILD: as built, beside the testbed of another build, such
+              as one of the commit before the file was read again right before the write
+              (length, both checked blocks, the chosen slot). Both flush as built.
+
+The two of a pair alternate, so both see the same machine load.
+
+    bench/flush_bench.py BUILD_FOLDER [RUNS] [--before OTHER_BUILD]
 
 BUILD_FOLDER is a native build with pixelwarde-testbed (the bench preset, or linux); the game
 file lies in a scratch folder inside it, so on the disk that holds the build, not in memory.
 RUNS (default 200) is the number of runs of each. Nothing is asserted about the figures; the
 script fails only if a run does not behave.
 """
+
+import argparse
 
 import glob
 import os
@@ -58,12 +66,42 @@ def file_system_type(folder):
     return out.stdout.split()[-1]
 
 
+def alternate(pair, runs):
+    """Wall seconds of runs of each (program, env) of pair, taking turns, after a few
+    unmeasured runs of each."""
+    for _ in range(5):
+        for program, env in pair:
+            timed_run(program, env)
+    times = ([], [])
+    for i in range(runs):
+        order = (0, 1) if i % 2 == 0 else (1, 0)
+        for k in order:
+            times[k].append(timed_run(*pair[k]))
+    return times
+
+
+def report(title, labels, times, cost):
+    print(title)
+    for label, t in zip(labels, times):
+        print("  %-38s median %.3f ms   min %.3f ms   max %.3f ms"
+              % (label, statistics.median(t) * 1e3, min(t) * 1e3, max(t) * 1e3))
+    with_it, without = (statistics.median(t) for t in times)
+    print("  cost of %s: %.3f ms per run (medians), ratio %.4f"
+          % (cost, (with_it - without) * 1e3, with_it / without))
+
+
 def main():
-    if len(sys.argv) < 2:
-        raise SystemExit(__doc__)
-    build = os.path.abspath(sys.argv[1])
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build")
+    parser.add_argument("runs", nargs="?", type=int, default=200)
+    parser.add_argument("--before", help="another build whose testbed the check is timed against")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
     testbed = os.path.join(build, "tests", "pixelwarde-testbed")
+    before = None
+    if args.before:
+        before = os.path.join(os.path.abspath(args.before), "tests", "pixelwarde-testbed")
     eatmydata = find_eatmydata()
     scratch = tempfile.mkdtemp(prefix="flush-bench-", dir=build)
     try:
@@ -75,29 +113,21 @@ def main():
         with xvfb("1600x900x24") as server:
             flushed = dict(os.environ, DISPLAY=server.display)
             unflushed = dict(flushed, LD_PRELOAD=eatmydata)
-            for _ in range(5):
-                timed_run(testbed, flushed)
-                timed_run(testbed, unflushed)
-            times = {"flushed": [], "unflushed": []}
-            for i in range(runs):
-                order = (("flushed", flushed), ("unflushed", unflushed))
-                for name, env in order if i % 2 == 0 else reversed(order):
-                    times[name].append(timed_run(testbed, env))
+            flush_times = alternate(((testbed, flushed), (testbed, unflushed)), args.runs)
+            if before:
+                check_times = alternate(((testbed, flushed), (before, flushed)), args.runs)
         fs_type = file_system_type(scratch)
     finally:
         os.chdir(HERE)
         shutil.rmtree(scratch, ignore_errors=True)
 
-    print("whole runs patching slot 1 on %s, %d of each, alternating" % (fs_type, runs))
-    for name, label in (("flushed", "with fdatasync (as built)"),
-                        ("unflushed", "without (libeatmydata preloaded)")):
-        t = times[name]
-        print("  %-34s median %.3f ms   min %.3f ms   max %.3f ms"
-              % (label, statistics.median(t) * 1e3, min(t) * 1e3, max(t) * 1e3))
-    with_flush = statistics.median(times["flushed"])
-    without = statistics.median(times["unflushed"])
-    print("  cost of the flush: %.3f ms per run (medians), ratio %.2f"
-          % ((with_flush - without) * 1e3, with_flush / without))
+    report("whole runs patching slot 1 on %s, %d of each, alternating" % (fs_type, args.runs),
+           ("with fdatasync (as built)", "without (libeatmydata preloaded)"), flush_times,
+           "the flush")
+    if before:
+        report("the same, as built beside the testbed of %s" % args.before,
+               ("with the check before the write", "without (the other build)"), check_times,
+               "the check")
 
 
 if __name__ == "__main__":
