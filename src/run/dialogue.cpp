@@ -4,6 +4,7 @@
 
 #include "answer.h"
 #include "console.h"
+#include "line_editor.h"
 #include "prompts.h"
 
 namespace {
