@@ -129,7 +129,7 @@ slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer, std
                       std::uint64_t height) {
     // Bytes 2, 3, 6 and 7 would be guesses in a slot not read, and a file put in the
     // identified one's place was never identified.
-    if (!buffer.read || !still_named(state.target, state.row->file_name)) {
+    if (!buffer.read || !still_named(state.target, state.file_name.c_str())) {
         return slot_write::not_done;
     }
     auto& b = buffer.bytes;
