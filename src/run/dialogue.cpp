@@ -98,7 +98,7 @@ void print_advice(std::uint64_t width, std::uint64_t height) {
     // the bytes as they always were. Any other console width needs the line end.
     const std::string_view eighty =
         "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist";
-    const std::size_t columns = console_columns();
+    const std::size_t columns = console_measure().columns;
     if (columns != 0 && columns != 80) {
         print_line(eighty);
     } else {
