@@ -92,10 +92,12 @@ void put_cells(const char* text, std::size_t index, std::size_t count) {
     }
 }
 
-// Takes the buffer's width as it is now. A console that rewraps its lines when the width
-// changes (as Windows 10's does) keeps the cursor at its place in the line, so the line's
-// first cell is found again from the cursor; the cells the line held from there are blanked,
-// and the whole line is drawn anew at the new width.
+// Takes the buffer's width as it is now, and where the line is after a change. A console that
+// rewraps its lines (Windows 10's) keeps the cursor at its place in the line, so the line's
+// first cell is found again from the cursor, and the cells the line held from there are
+// blanked. One that cuts or pads its rows (Wine's, older Windows') leaves the cursor on its
+// row, and the line on the rows it held, which are blanked whole. Either way the line is then
+// drawn anew at the new width.
 void take_width() {
     const console_size size = console_measure();
     if (size.columns == 0 || static_cast<SHORT>(size.columns) == the_line.columns) {
@@ -105,16 +107,31 @@ void take_width() {
     if (GetConsoleScreenBufferInfo(the_line.output, &info) == 0) {
         return;
     }
+    const std::ptrdiff_t former_columns = the_line.columns;
+    const auto former_row = [&](std::size_t index) {
+        return the_line.start_y +
+               (the_line.start_x + static_cast<std::ptrdiff_t>(index)) / former_columns;
+    };
+    const std::ptrdiff_t former_cursor_row = former_row(the_line.drawn_cursor);
+    const std::ptrdiff_t former_last_row =
+        former_row(std::max(the_line.drawn.size(), the_line.drawn_cursor));
     the_line.columns = static_cast<SHORT>(size.columns);
     the_line.rows = static_cast<SHORT>(size.rows);
-    const std::ptrdiff_t start =
-        static_cast<std::ptrdiff_t>(info.dwCursorPosition.Y) * the_line.columns +
-        info.dwCursorPosition.X - static_cast<std::ptrdiff_t>(the_line.drawn_cursor);
-    // Floor division: the start may lie on a row above the buffer.
-    the_line.start_y = start >= 0 ? start / the_line.columns
-                                  : -((-start + the_line.columns - 1) / the_line.columns);
-    the_line.start_x = start - the_line.start_y * the_line.columns;
-    put_cells(nullptr, 0, the_line.drawn.size());
+    std::size_t held = the_line.drawn.size();
+    if (info.dwCursorPosition.Y == former_cursor_row) {
+        the_line.start_x = std::min<std::ptrdiff_t>(the_line.start_x, the_line.columns - 1);
+        held = static_cast<std::size_t>(
+            (former_last_row - the_line.start_y + 1) * the_line.columns - the_line.start_x);
+    } else {
+        const std::ptrdiff_t start =
+            static_cast<std::ptrdiff_t>(info.dwCursorPosition.Y) * the_line.columns +
+            info.dwCursorPosition.X - static_cast<std::ptrdiff_t>(the_line.drawn_cursor);
+        // Floor division: the start may lie on a row above the buffer.
+        the_line.start_y = start >= 0 ? start / the_line.columns
+                                      : -((-start + the_line.columns - 1) / the_line.columns);
+        the_line.start_x = start - the_line.start_y * the_line.columns;
+    }
+    put_cells(nullptr, 0, held);
     the_line.drawn.clear();
 }
 
