@@ -55,8 +55,15 @@ bool console_next_key(console_key& key);
 // True when the next key is a character (code 32 and up) that is already at hand, as
 // during a paste; never waits. False when no such key is known to be there.
 bool console_character_waiting();
-// Columns of the console that output goes to; 0 when output is not a console.
-std::size_t console_columns();
+// The size in character cells of the console that output goes to, as it is now: a
+// terminal's window, or a Windows console's screen buffer, whose width is where its lines
+// wrap. 0 x 0 when output is not a console. Everything that draws asks here, each time it
+// draws, so that a resize is seen.
+struct console_size {
+    std::size_t columns = 0;
+    std::size_t rows = 0;
+};
+console_size console_measure();
 // True when no other process shares the console (a window opened for the tool alone, as
 // by a double-click), so that it closes when the run ends.
 bool console_owned_alone();

@@ -97,14 +97,21 @@ void on_stop_signal(int) {
 }
 
 // However the process was stopped (Ctrl+Z, kill -STOP, reading in the background), the
-// terminal is taken again when it goes on in the foreground. In the background the next
-// read stops it for terminal input, and it comes back here when brought to the foreground.
+// terminal is taken again and the line redrawn only when it goes on in the foreground.
+// Continued in the background (bg, kill -CONT), it stops again at once, as the system stops
+// a background job that reads from its terminal: nothing is drawn over the shell, and no
+// wait spins. fg continues it once more, and this handler runs anew. Where the stop cannot
+// happen (the signal ignored, an orphaned job) it goes on waiting for keys, drawing nothing.
 void on_continue_signal(int) {
     const int saved_errno = errno;
-    if (the_console.raw_mode_on && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &the_console.raw_mode);
+    if (the_console.raw_mode_on) {
+        if (tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+            tcsetattr(STDIN_FILENO, TCSANOW, &the_console.raw_mode);
+            the_console.resumed = 1;
+        } else {
+            raise(SIGTTIN);
+        }
     }
-    the_console.resumed = 1;
     errno = saved_errno;
 }
 
@@ -302,12 +309,12 @@ bool console_character_waiting() {
     return the_console.key_ahead && !the_console.ahead.extended && the_console.ahead.code >= 32;
 }
 
-std::size_t console_columns() {
+console_size console_measure() {
     winsize size{};
     if (isatty(STDOUT_FILENO) == 0 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
-        return 0;
+        return {};
     }
-    return size.ws_col;
+    return {size.ws_col, size.ws_row};
 }
 
 // A terminal outlives the programs run in it.

@@ -240,12 +240,14 @@ bool console_character_waiting() {
     }
 }
 
-std::size_t console_columns() {
+console_size console_measure() {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(the_console.output_handle, &info) || info.dwSize.X <= 0) {
-        return 0;
+    if (!GetConsoleScreenBufferInfo(the_console.output_handle, &info) || info.dwSize.X <= 0 ||
+        info.dwSize.Y <= 0) {
+        return {};
     }
-    return static_cast<std::size_t>(info.dwSize.X);  // lines wrap at the buffer's width
+    // Lines wrap at the buffer's width, not the window's.
+    return {static_cast<std::size_t>(info.dwSize.X), static_cast<std::size_t>(info.dwSize.Y)};
 }
 
 bool console_owned_alone() {

@@ -22,6 +22,7 @@ struct console_line {
     std::ptrdiff_t start_x = 0;
     std::ptrdiff_t start_y = 0;
     std::string drawn;  // the line as last drawn
+    std::size_t drawn_cursor = 0;
 };
 
 console_line the_line;
@@ -91,6 +92,49 @@ void put_cells(const char* text, std::size_t index, std::size_t count) {
     }
 }
 
+// Takes the buffer's width as it is now, and where the line is after a change. A console that
+// rewraps its lines (Windows 10's) keeps the cursor at its place in the line, so the line's
+// first cell is found again from the cursor, and the cells the line held from there are
+// blanked. One that cuts or pads its rows (Wine's, older Windows') leaves the cursor on its
+// row, and the line on the rows it held, which are blanked whole. Either way the line is then
+// drawn anew at the new width.
+void take_width() {
+    const console_size size = console_measure();
+    if (size.columns == 0 || static_cast<SHORT>(size.columns) == the_line.columns) {
+        return;
+    }
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(the_line.output, &info) == 0) {
+        return;
+    }
+    const std::ptrdiff_t former_columns = the_line.columns;
+    const auto former_row = [&](std::size_t index) {
+        return the_line.start_y +
+               (the_line.start_x + static_cast<std::ptrdiff_t>(index)) / former_columns;
+    };
+    const std::ptrdiff_t former_cursor_row = former_row(the_line.drawn_cursor);
+    const std::ptrdiff_t former_last_row =
+        former_row(std::max(the_line.drawn.size(), the_line.drawn_cursor));
+    the_line.columns = static_cast<SHORT>(size.columns);
+    the_line.rows = static_cast<SHORT>(size.rows);
+    std::size_t held = the_line.drawn.size();
+    if (info.dwCursorPosition.Y == former_cursor_row) {
+        the_line.start_x = std::min<std::ptrdiff_t>(the_line.start_x, the_line.columns - 1);
+        held = static_cast<std::size_t>(
+            (former_last_row - the_line.start_y + 1) * the_line.columns - the_line.start_x);
+    } else {
+        const std::ptrdiff_t start =
+            static_cast<std::ptrdiff_t>(info.dwCursorPosition.Y) * the_line.columns +
+            info.dwCursorPosition.X - static_cast<std::ptrdiff_t>(the_line.drawn_cursor);
+        // Floor division: the start may lie on a row above the buffer.
+        the_line.start_y = start >= 0 ? start / the_line.columns
+                                      : -((-start + the_line.columns - 1) / the_line.columns);
+        the_line.start_x = start - the_line.start_y * the_line.columns;
+    }
+    put_cells(nullptr, 0, held);
+    the_line.drawn.clear();
+}
+
 }  // namespace
 
 bool line_display_begin() {
@@ -100,11 +144,13 @@ bool line_display_begin() {
         GetConsoleScreenBufferInfo(the_line.output, &info) == 0) {
         return false;
     }
-    the_line.columns = std::max<SHORT>(info.dwSize.X, 1);
-    the_line.rows = std::max<SHORT>(info.dwSize.Y, 1);
+    const console_size size = console_measure();
+    the_line.columns = static_cast<SHORT>(std::max<std::size_t>(size.columns, 1));
+    the_line.rows = static_cast<SHORT>(std::max<std::size_t>(size.rows, 1));
     the_line.start_x = info.dwCursorPosition.X;
     the_line.start_y = info.dwCursorPosition.Y;
     the_line.drawn.clear();
+    the_line.drawn_cursor = 0;
     GetConsoleCursorInfo(the_line.output, &the_line.former_cursor);
     CONSOLE_CURSOR_INFO visible = the_line.former_cursor;
     if (visible.dwSize == 0) {
@@ -115,9 +161,10 @@ bool line_display_begin() {
     return true;
 }
 
-std::size_t line_display_width() { return static_cast<std::size_t>(the_line.columns); }
+std::size_t line_display_width() { return std::max<std::size_t>(console_measure().columns, 1); }
 
 void line_display_show(std::string_view text, std::size_t cursor) {
+    take_width();
     make_room_for(std::max(text.size(), cursor));
     // Cells before the first change still hold their characters (scrolling moves them
     // along); only the rest of the line is written, and what is left of the former one
@@ -131,6 +178,7 @@ void line_display_show(std::string_view text, std::size_t cursor) {
         put_cells(nullptr, text.size(), the_line.drawn.size() - text.size());
     }
     the_line.drawn.assign(text);
+    the_line.drawn_cursor = cursor;
     const COORD place = cell_of(cursor);
     if (place.Y >= 0) {
         SetConsoleCursorPosition(the_line.output, place);

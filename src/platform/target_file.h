@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct target_file {
     std::intptr_t handle = -1;  // a file descriptor or a Windows HANDLE; -1 when closed
@@ -11,6 +12,11 @@ struct target_file {
 
 // Succeeds only for an existing regular file; never blocks on a FIFO or device.
 bool open_for_reading(target_file& file, const char* name);
+// Opens for reading, as open_for_reading does, the file that name stands for in the current
+// folder, and sets opened to the name it was opened under: name itself when that opens.
+// Where file names tell case apart (POSIX) it is else the first name, in byte order, that
+// equals name when ASCII case is ignored and opens, as the game's own system would find it.
+bool open_for_reading_any_case(target_file& file, const char* name, std::string& opened);
 // Reading and writing without truncation; reading only where writing is refused. Where the
 // system allows it (Windows), nobody else may write, rename or delete the file while it is
 // open for writing.

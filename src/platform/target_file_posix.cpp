@@ -1,12 +1,36 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "target_file.h"
+#include "target_file_posix.h"
 
 namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
+// Every name in the current folder; none when it cannot be read.
+std::vector<std::string> folder_names() {
+    std::vector<std::string> names;
+    DIR* folder = opendir(".");
+    if (folder == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(folder)) {
+        names.emplace_back(entry->d_name);
+    }
+    closedir(folder);
+    return names;
+}
 
 // Opens name only if it is a regular file. O_NONBLOCK keeps a FIFO from blocking the open.
 int open_regular(const char* name, int flags) {
@@ -34,6 +58,31 @@ bool open_for_reading(target_file& file, const char* name) {
     file.handle = fd;
     file.writable = false;
     return fd >= 0;
+}
+
+std::vector<std::string> case_twins(std::string_view name, std::span<const std::string> names) {
+    std::vector<std::string> twins;
+    for (const std::string& candidate : names) {
+        if (candidate != name && equal_ignoring_ascii_case(candidate, name)) {
+            twins.push_back(candidate);
+        }
+    }
+    std::sort(twins.begin(), twins.end());  // std::string compares bytes as unsigned char
+    return twins;
+}
+
+bool open_for_reading_any_case(target_file& file, const char* name, std::string& opened) {
+    if (open_for_reading(file, name)) {
+        opened = name;
+        return true;
+    }
+    for (const std::string& twin : case_twins(name, folder_names())) {
+        if (open_for_reading(file, twin.c_str())) {
+            opened = twin;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool open_for_update(target_file& file, const char* name) {

@@ -47,6 +47,15 @@ bool open_for_reading(target_file& file, const char* name) {
     return file.handle != -1;
 }
 
+// The file system already ignores case: the name as asked for is the name opened.
+bool open_for_reading_any_case(target_file& file, const char* name, std::string& opened) {
+    if (!open_for_reading(file, name)) {
+        return false;
+    }
+    opened = name;
+    return true;
+}
+
 bool open_for_update(target_file& file, const char* name) {
     // The run never opens over an open file: this close is a guard, with nothing to report.
     static_cast<void>(close_target(file));

@@ -1,5 +1,6 @@
-// Typed answers: one line from the line editor, its first field, the number at the start
-// of a text and its rounding to a whole choice.
+// Typed answers as text: the first field of a typed line, the number at the start of a
+// text and its rounding to a whole choice. No console here: the line itself comes from
+// read_answer (line_editor.h).
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,3 @@ double to_number(std::string_view text);
 // Rounds to the nearest whole number, ties to even; the smallest 64-bit integer for a
 // value that is not a number, infinite or out of range.
 std::int64_t to_choice(double value);
-
-// Reads one line with the line editor and gives its answer field. False when input ended
-// before Enter.
-bool read_answer(std::string& field);

@@ -5,6 +5,7 @@
 
 #include "answer.h"
 #include "console.h"
+#include "line_editor.h"
 #include "prompts.h"
 
 namespace {
@@ -116,7 +117,7 @@ void print_advice(std::uint64_t width, std::uint64_t height) {
     // the bytes as they always were. Any other console width needs the line end.
     const std::string_view eighty =
         "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist";
-    const std::size_t columns = console_columns();
+    const std::size_t columns = console_measure().columns;
     if (columns != 0 && columns != 80) {
         print_line(eighty);
     } else {
@@ -148,7 +149,7 @@ slot_write write_slot(const run_state& state, int slot, slot_buffer& buffer, std
     // Bytes 2, 3, 6 and 7 would be guesses in a slot not read, a file put in the identified
     // one's place was never identified, and one changed in place is no longer the one
     // identified and shown.
-    if (!buffer.read || !still_named(state.target, state.row->file_name) ||
+    if (!buffer.read || !still_named(state.target, state.file_name.c_str()) ||
         !unchanged_since_shown(state, slot, buffer)) {
         return slot_write::not_done;
     }

@@ -97,7 +97,6 @@ bool read_answer(std::string& field) {
     // transcript of piped input reads like the console session.
     const bool drawn = console_is_interactive() && line_display_begin();
     if (drawn) {
-        line.width = line_display_width();
         console_set_resume_action(line_display_redraw);
     }
     console_key key;
@@ -107,6 +106,9 @@ bool read_answer(std::string& field) {
                 end_display();
             }
             return false;
+        }
+        if (drawn) {
+            line.width = line_display_width();  // Up and Down step by the width as it is now
         }
         const std::size_t cursor_before = line.cursor;
         const edit_effect effect = edit_line(line, key);

@@ -1,5 +1,6 @@
 // The line editor behind typed answers: the line, the cursor and what each key does to
-// them. Drawing is apart (line_display), so that the editing is tested from keys alone.
+// them, and read_answer, which runs it on the console's keys. Drawing is apart
+// (line_display), so that the editing is tested from keys alone.
 #pragma once
 
 #include <cstddef>
@@ -22,3 +23,7 @@ enum class edit_effect {
 };
 
 edit_effect edit_line(edited_line& line, const console_key& key);
+
+// Reads one line with the line editor and gives its answer field. False when input ended
+// before Enter.
+bool read_answer(std::string& field);

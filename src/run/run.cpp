@@ -39,12 +39,13 @@ bool accepted(const std::string& text, std::span<const std::string_view> texts) 
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-// The first target row whose file opens for reading, or none. Leaves nothing open.
-const target_row* find_target(const run_setup& setup, target_file& file) {
+// The first target row whose file opens for reading, or none; sets the name it was found
+// under. Leaves nothing open.
+const target_row* find_target(const run_setup& setup, run_state& state) {
     for (const target_row& row : setup.targets) {
-        const bool found = open_for_reading(file, row.file_name);
+        const bool found = open_for_reading_any_case(state.target, row.file_name, state.file_name);
         // Opened for reading alone: a failed close loses nothing.
-        static_cast<void>(close_target(file));
+        static_cast<void>(close_target(state.target));
         if (found) {
             return &row;
         }
@@ -97,7 +98,7 @@ int run_patch(const run_setup& setup) {
 
     print_line(program_title);
     print_empty_line();
-    state.row = find_target(setup, state.target);
+    state.row = find_target(setup, state);
     if (state.row == nullptr) {
         print_line("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?");
         // A console window of its own closes with the run: keep the line readable.
@@ -110,7 +111,7 @@ int run_patch(const run_setup& setup) {
     print_line(" gefunden!");
     print_empty_line();
     state.modes = take_display_mode_list();
-    open_for_update(state.target, state.row->file_name);
+    open_for_update(state.target, state.file_name.c_str());
 
     dialogue_result result;
     if (identify(setup, state)) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "mode_list.h"
 #include "releases.h"
@@ -12,6 +13,9 @@ constexpr std::size_t block_length = 1024;
 
 struct run_state {
     const target_row* row = nullptr;
+    // The name the target was found under: the row's file name, in any case where the
+    // system tells case apart. It is opened and written; the texts name the row's.
+    std::string file_name;
     target_file target;
     std::array<std::uint8_t, block_length> header_block = {};
     std::array<std::uint8_t, block_length> guard_block = {};

@@ -291,6 +291,7 @@ struct dialogue_fixture : run_test {
     run_state state_for(bool writable, std::vector<size_pair> modes) {
         run_state state;
         state.row = &small_releases[0];
+        state.file_name = state.row->file_name;
         if (writable) {
             open_for_update(state.target, "cstrike.exe");
         } else {
@@ -395,9 +396,7 @@ TEST_F(dialogue_fixture, a_file_no_longer_named_is_never_written) {
     for (const name_case& c : cases) {
         SCOPED_TRACE(c.name);
         run_state state = state_for(true, {{1280, 1024}});
-        target_row renamed = *state.row;
-        renamed.file_name = c.name;
-        state.row = &renamed;
+        state.file_name = c.name;
         console_script_start(script_keys("31\r"));
         const dialogue_result result = run_dialogue(state);
         EXPECT_EQ(result.write, slot_write::not_done);

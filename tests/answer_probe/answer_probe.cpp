@@ -7,6 +7,7 @@
 
 #include "answer.h"
 #include "console.h"
+#include "line_editor.h"
 
 namespace {
 

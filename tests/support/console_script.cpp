@@ -86,7 +86,9 @@ bool console_character_waiting() {
     return next_key < script.size() && !script[next_key].extended && script[next_key].code >= 32;
 }
 
-std::size_t console_columns() { return script_columns; }
+console_size console_measure() {
+    return {script_columns, script_columns == 0 ? std::size_t{0} : std::size_t{24}};
+}
 
 bool console_owned_alone() { return script_owned_alone; }
 
