@@ -18,6 +18,12 @@ SHIM = os.environ.get("PW_CONTINUE_SHIM", "")
 REDRAW_LIMIT = 2
 
 
+def waits_in_poll(pid):
+    """Whether the process sleeps in poll or ppoll."""
+    with open("/proc/%d/wchan" % pid) as f:
+        return "poll" in f.read()
+
+
 class resume_before_the_wait(unittest.TestCase):
     def test_line_redrawn_without_a_key(self):
         with game_folder() as folder:
@@ -30,6 +36,8 @@ class resume_before_the_wait(unittest.TestCase):
                 s.expect(PROBE_READY.encode() + b"\r\n")
                 s.send(b"1")
                 s.expect(b"1")
+                # The trigger is for the wait after "12": the wait after "1" must have begun.
+                s.wait_until(lambda: waits_in_poll(s.pid), "the probe to wait for a key")
                 open(trigger, "w").close()
                 s.send(b"2")
                 # The continue signal comes as the probe starts to wait after drawing "12";
