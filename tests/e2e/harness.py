@@ -273,7 +273,7 @@ class _stream_session(_session):
                         sent += os.write(self._in, data[sent:sent + 4096])
                     except BlockingIOError:
                         pass
-                    except (BrokenPipeError, OSError):
+                    except OSError:  # a closed pipe, a terminal whose other side is gone
                         return
         finally:
             if self._in >= 0:
@@ -553,7 +553,7 @@ class tmux_pane(_session):
 
     def screen(self):
         """The pane's rows as tmux shows them, blanks at their ends left out."""
-        return self._tmux("capture-pane", "-p").split("\n")
+        return self._tmux("capture-pane", "-p").removesuffix("\n").split("\n")
 
     def cursor(self):
         x, y = self._tmux("display-message", "-p", "#{cursor_x} #{cursor_y}").split()
@@ -571,8 +571,10 @@ class tmux_pane(_session):
             return (self.screen()[first_row:first_row + len(rows)] == rows and
                     (cursor is None or self.cursor() == cursor))
 
-        self.wait_until(shows, "rows %d to %d to show %r%s"
-                        % (first_row, first_row + len(rows) - 1, rows,
+        where = ("row %d" % first_row if len(rows) == 1 else
+                 "rows %d to %d" % (first_row, first_row + len(rows) - 1))
+        self.wait_until(shows, "%s to show %r%s"
+                        % (where, rows,
                            "" if cursor is None else " with the cursor at %s" % (cursor,)),
                         limit)
 
