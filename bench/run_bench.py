@@ -31,7 +31,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 import make_game_file  # noqa: E402
 from display_xvfb import xvfb  # noqa: E402
-from harness import exit_code, piped_session, terminal_session  # noqa: E402
+from harness import exit_code, piped_session, pty_session  # noqa: E402
 
 SCREEN = "1600x900x24"
 LISTING_END = b"Welche Aufloesung soll veraendert werden?\r\n\r\n"
@@ -128,8 +128,7 @@ def measure_wait(pid):
 
 
 def wait_in_terminal(testbed, folder, display):
-    s = terminal_session(testbed, folder, env={"DISPLAY": display})
-    try:
+    with pty_session(testbed, folder, env={"DISPLAY": display}, limit=LIMIT) as s:
         figures = []
         s.expect(LISTING_END)
         figures.append(("slot choice",) + measure_wait(s.pid))
@@ -140,31 +139,27 @@ def wait_in_terminal(testbed, folder, display):
         s.expect(ENTER_PROMPT)
         figures.append(("Enter prompt",) + measure_wait(s.pid))
         s.send(b"\r")
-        if exit_code(s.wait()) != 0:
+        if s.wait() != 0:
             raise SystemExit("the run in the terminal did not end with status 0")
         return figures
-    finally:
-        s.close()
 
 
 def wait_on_pipe(testbed, folder, display):
-    s = piped_session(testbed, folder, env=environment(display))
-    try:
+    with piped_session(testbed, folder, env=environment(display), limit=LIMIT) as s:
         figures = []
         s.expect(LISTING_END)
-        figures.append(("slot choice",) + measure_wait(s.proc.pid))
+        figures.append(("slot choice",) + measure_wait(s.pid))
         s.send(b"1")
         s.expect(MODE_BLOCK_END)
-        figures.append(("mode choice",) + measure_wait(s.proc.pid))
+        figures.append(("mode choice",) + measure_wait(s.pid))
         s.send(b"1\r")
         s.expect(ENTER_PROMPT)
-        figures.append(("Enter prompt",) + measure_wait(s.proc.pid))
+        figures.append(("Enter prompt",) + measure_wait(s.pid))
         s.send(b"\r")
-        if s.finish() != 0:
+        s.close_input()
+        if s.wait() != 0:
             raise SystemExit("the piped run did not end with status 0")
         return figures
-    finally:
-        s.close()
 
 
 def peak_memory_kib(program, folder, display, keys):

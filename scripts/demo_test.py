@@ -7,16 +7,14 @@ scripts/run GAME_FOLDER, with the folder given relative to where it is called.""
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from harness import exit_code, terminal_session  # noqa: E402
+from harness import pty_session  # noqa: E402
 
 RUN = os.path.join(HERE, "run")
 LIMIT = 120  # the first call may build the native tool
@@ -26,33 +24,18 @@ for name in ("DISPLAY", "WAYLAND_DISPLAY"):
     os.environ.pop(name, None)
 
 
-class demo_session(terminal_session):
-    """scripts/run without a folder in a pseudo-terminal."""
+def demo_session():
+    """scripts/run without a folder in a pseudo-terminal. A run that failed the test may
+    have left its build or its X server behind: they share scripts/run's process group,
+    which stop ends."""
+    return pty_session(RUN, HERE, argv=[RUN], limit=LIMIT)
 
-    def __init__(self):
-        super().__init__(RUN, HERE)
 
-    def expect(self, text):
-        super().expect(text, LIMIT)
-
-    def wait(self):
-        return exit_code(super().wait(LIMIT))
-
-    def close(self):
-        # A run that failed the test may have left its build or its X server behind: they
-        # share scripts/run's process group.
-        if self.status is None:
-            try:
-                os.killpg(self.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        super().close()
-
-    def xvfb_pid(self):
-        found = re.search(rb"Xvfb 1920x1080 on :\d+, pid (\d+)", self.output)
-        if not found:
-            raise AssertionError("no private X server announced: %r" % self.output)
-        return int(found.group(1))
+def xvfb_pid(run):
+    found = re.search(rb"Xvfb 1920x1080 on :\d+, pid (\d+)", run.output)
+    if not found:
+        raise AssertionError("no private X server announced: %r" % run.output)
+    return int(found.group(1))
 
 
 def running(pid):
@@ -66,9 +49,9 @@ def running(pid):
 class demo_without_display(unittest.TestCase):
     def test_slot_one_takes_the_private_servers_mode(self):
         run = demo_session()
-        self.addCleanup(run.close)
+        self.addCleanup(run.stop)
         run.expect(b"Welche Aufloesung soll veraendert werden?")
-        server = run.xvfb_pid()
+        server = xvfb_pid(run)
         self.assertTrue(running(server))
         run.send(b"1")
         run.expect(b"(1) 1920x1080\r\n(2) Slot nicht veraendern\r\n")
@@ -83,16 +66,17 @@ class demo_without_display(unittest.TestCase):
         self.assertFalse(running(server))
 
     def test_ctrl_c_stops_the_private_server(self):
-        for prompt, keys in [(b"Welche Aufloesung soll veraendert werden?", b""),
-                             (b"Slot nicht veraendern", b"1")]:
+        # (prompt, the key that leads there from the slot choice, what shows after it)
+        for prompt, key, shows in [("slot choice", b"", None),
+                                   ("mode choice", b"1", b"Slot nicht veraendern")]:
             with self.subTest(prompt=prompt):
                 run = demo_session()
-                self.addCleanup(run.close)
+                self.addCleanup(run.stop)
                 run.expect(b"Welche Aufloesung soll veraendert werden?")
-                server = run.xvfb_pid()
-                run.send(keys)
-                run.expect(prompt)
-                time.sleep(0.2)
+                server = xvfb_pid(run)
+                if key:
+                    run.send(key)
+                    run.expect(shows)
                 run.send(b"\x03")
                 self.assertNotEqual(run.wait(), 0)
                 self.assertFalse(running(server))

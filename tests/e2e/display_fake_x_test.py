@@ -12,7 +12,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 from display_xvfb import kernel_modes  # noqa: E402
 from fake_x_server import CONNECTED, DISCONNECTED, fake_x_server  # noqa: E402
-from harness import TESTBED, TITLE, found, game_folder, run_piped  # noqa: E402
+from expected import SLOT_QUESTION, TITLE, found  # noqa: E402
+from harness import TESTBED, game_folder, run_piped  # noqa: E402
 
 PROBE = os.environ.get("PW_PROBE", "")
 
@@ -63,7 +64,7 @@ class server_goes_away(unittest.TestCase):
                     status, out = run_piped(TESTBED, g.path, b"", env={"DISPLAY": server.display})
                     self.assertEqual(status, 0)
                     self.assertTrue(out.startswith(TITLE + found("cstrike.exe")), out)
-                    self.assertIn(b"Welche Aufloesung soll veraendert werden?", out)
+                    self.assertIn(SLOT_QUESTION, out)
                     self.assertEqual(g.read(), before)
                     self.assertEqual(server.accepted, 1, "one connection for both passes")
                     self.assertEqual(server.resource_queries, resource_queries,

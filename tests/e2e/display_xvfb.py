@@ -1,6 +1,7 @@
-"""Private X servers for the display mode tests and benchmark (Xvfb, and Xorg with the dummy
-video driver for many modes), and the kernel's own modes, which the list holds beside the X
-server's."""
+"""The displays that runs are made on, beside the harness: private X servers for the display
+mode tests and benchmark (Xvfb, and Xorg with the dummy video driver for many modes), the
+kernel's own modes, which the list holds beside the X server's, and the one display that the
+dialogue tests share (a private Xvfb on Linux, Wine's own modes on Windows)."""
 
 import glob
 import os
@@ -10,8 +11,9 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
-from harness import end_with_parent, stop
+from harness import TESTBED, UNDER_WINE, end_with_parent, game_folder, run_piped, stop
 
 START_LIMIT = 20
 
@@ -197,3 +199,58 @@ def kernel_modes():
         except OSError:
             continue
     return sizes
+
+
+# The dialogue's private X server: a wide-screen size, beside the kernel's modes.
+SCREEN = (1600, 900)
+
+
+class display:
+    """The run's display: a private X server on Linux, Wine's own driver on Windows. env is
+    what a run's environment needs for it."""
+
+    def __enter__(self):
+        self.server = None
+        if UNDER_WINE:
+            self.env = None
+        else:
+            self.server = xvfb("%dx%dx24" % SCREEN).__enter__()
+            self.env = {"DISPLAY": self.server.display}
+        return self
+
+    def __exit__(self, *exc):
+        if self.server:
+            self.server.__exit__(*exc)
+
+    def modes(self):
+        """The modes the run lists here, as the display offers them."""
+        if self.server:
+            return sorted({SCREEN} | kernel_modes())
+        # Under Wine, read them off the program's own listing.
+        with game_folder() as g:
+            g.write_game()
+            _, out = run_piped(TESTBED, g.path, b"1", env=self.env)
+        modes = []
+        for line in out.split(b"\r\n"):
+            if line.startswith(b"(") and b") " in line and b"x" in line and b"  " not in line:
+                size = line.split(b") ", 1)[1]
+                w, h = size.split(b"x")
+                if w.isdigit() and h.isdigit():
+                    modes.append((int(w), int(h)))
+        return modes
+
+
+class runs_on_the_display(unittest.TestCase):
+    """Tests that share one display and the modes it offers, at least one."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = display().__enter__()
+        cls.modes = cls.display.modes()
+        if not cls.modes:
+            cls.display.__exit__(None, None, None)
+            raise AssertionError("the display offers no mode")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.__exit__(None, None, None)

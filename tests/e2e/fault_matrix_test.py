@@ -9,23 +9,19 @@ import math
 import os
 import random
 import re
-import select
 import shutil
 import signal
-import subprocess
 import sys
 import time
 import unittest
 
-from harness import (CRLF, ENTER_PROMPT, NOT_FOUND, TESTBED, PROGRAM, TIME_LIMIT, TITLE,
-                     TITLE_LINE, UNDER_WINE, command, environment, exit_code, found,
-                     game_folder, lines, main, run_piped, terminal_session)
-from dialogue_test import (SLOTS, WRITE_REFUSED, advice, mode_block, patched,
-                           runs_on_the_display, slot_listing)
-from startup_test import ALTERED_1, ALTERED_2, LENGTH_1, LENGTH_2
-
-KEPT = lines("Slot wird nicht veraendert!")
-NO_TEXT = "Kein Text enthalten"
+from display_xvfb import runs_on_the_display
+from expected import (ALTERED_1, ALTERED_2, CRLF, ENTER_PROMPT, KEPT, LENGTH_1, LENGTH_2,
+                      MODE_QUESTION, NO_TEXT, NOT_FOUND, NOT_WRITTEN, SLOTS, TITLE, TITLE_LINE,
+                      chosen, chosen_line, found, lines, listing, mode_block, patched,
+                      slot_listing)
+from harness import (PROGRAM, TESTBED, TIME_LIMIT, UNDER_WINE, command, game_folder, main,
+                     piped_session, pty_session, run_piped)
 
 # Root reads and writes whatever the mode bits say; the user "nobody" does not.
 AS_NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
@@ -34,25 +30,18 @@ AS_NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 # Bytes a terminal turns into signals (Ctrl+C, Ctrl+\, Ctrl+Z): the interrupt tests cover them.
 SIGNAL_BYTES = b"\x03\x1c\x1a"
 
+# Longer than the wait that tells the Esc key from the start of an escape sequence.
+ESCAPE_GAP = 0.3
+
 
 def run_as(as_nobody, program, folder, data, env=None):
+    argv = None
     if as_nobody and AS_NOBODY:
         # The build folder may be out of nobody's reach: the program goes into the game
         # folder, where users put it anyway.
         program = shutil.copy(program, folder)
-    proc = subprocess.run((AS_NOBODY if as_nobody else []) + command(program), cwd=folder,
-                          input=data, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                          env=environment(env), timeout=TIME_LIMIT)
-    return proc.returncode, proc.stdout
-
-
-def listing(name="cstrike.exe"):
-    return TITLE + found(name) + slot_listing(name)
-
-
-def chosen(w, h):
-    """What follows a typed answer that picks the mode w x h."""
-    return lines("", "Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), "") + advice(w, h)
+        argv = AS_NOBODY + command(program)
+    return run_piped(program, folder, data, env=env, argv=argv)
 
 
 # What a run with piped input must print, worked out from the keys alone. Piped bytes are
@@ -314,29 +303,15 @@ class piped_input(with_display):
         for what, data, writes in cases:
             with self.subTest(what), game_folder() as g:
                 before = g.write_game(slots=SLOTS)
-                # What the program (or Wine) says on standard error is kept, to tell why a
-                # run ended before its title.
-                errors = open(g.file("stderr"), "w+b")
-                self.addCleanup(errors.close)
-                proc = subprocess.Popen(command(TESTBED), cwd=g.path, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=errors,
-                                        env=environment(self.display.env))
-                try:
-                    try:
-                        read_until(proc.stdout.fileno(), TITLE_LINE, more_allowed=True)
-                    except AssertionError as failure:
-                        proc.wait(timeout=TIME_LIMIT)
-                        errors.seek(0)
-                        raise AssertionError("%s; status %s, standard error %r"
-                                             % (failure, proc.returncode, errors.read()))
-                    proc.stdout.close()
-                    proc.stdin.write(data)
-                    proc.stdin.close()
-                    self.assertEqual(proc.wait(timeout=TIME_LIMIT), 0)
-                finally:
-                    if proc.poll() is None:
-                        proc.kill()
-                        proc.wait()
+                # A run that ends before its title fails the expect, which shows what the
+                # program (or Wine) said on standard error.
+                with piped_session(TESTBED, g.path, env=self.display.env) as s:
+                    s.expect(TITLE_LINE)
+                    self.assertTrue(s.output.startswith(TITLE_LINE), s.output)
+                    s.close_output()
+                    s.send(data)
+                    s.close_input()
+                    self.assertEqual(s.wait(), 0)
                 self.assertEqual(g.read(), patched(before, 1, 3, w, h) if writes else before)
 
 
@@ -357,24 +332,14 @@ class linux_only(with_display):
             for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
                 with self.subTest(what=what, signal=number.name), game_folder() as g:
                     before = g.write_game(slots=SLOTS)
-                    proc = subprocess.Popen(command(TESTBED), cwd=g.path, stdin=subprocess.PIPE,
-                                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                            env=environment(self.display.env))
-                    try:
-                        proc.stdin.write(data)
-                        proc.stdin.flush()
-                        expected = listing() + shown
-                        out = read_until(proc.stdout.fileno(), expected)
-                        proc.send_signal(number)
-                        self.assertEqual(proc.wait(timeout=TIME_LIMIT), 0)
-                        out += proc.stdout.read()
-                    finally:
-                        if proc.poll() is None:
-                            proc.kill()
-                            proc.wait()
-                        proc.stdin.close()
-                        proc.stdout.close()
-                    self.assertEqual(out, expected)
+                    expected = listing() + shown
+                    with piped_session(TESTBED, g.path, env=self.display.env) as s:
+                        s.send(data)
+                        s.expect(expected)
+                        self.assertEqual(s.output, expected)
+                        s.signal(number)
+                        self.assertEqual(s.wait(), 0)
+                    self.assertEqual(s.output, expected)
                     self.assertEqual(g.read(), patched(before, 1, 5, w, h) if writes else before)
 
     def test_symbolic_link_is_followed(self):
@@ -400,36 +365,17 @@ class linux_only(with_display):
             os.symlink("store/game.bin", g.file("cstrike.exe"))
             status, out = run_as(True, TESTBED, g.path, b"41\r\r", env=self.display.env)
             self.assertEqual(out, listing() + mode_block(4, self.modes) + lines("1", "") +
-                             lines("Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), "") +
-                             WRITE_REFUSED + ENTER_PROMPT)
+                             lines(chosen_line(w, h), "") + NOT_WRITTEN + ENTER_PROMPT)
             self.assertEqual(status, 0)
             self.assertEqual(g.read("store/game.bin"), before)
-
-
-def read_until(fd, expected, more_allowed=False):
-    """Reads a pipe until it has given expected (and perhaps more); fails on other output,
-    on its end, or on time."""
-    out = b""
-    deadline = time.monotonic() + TIME_LIMIT
-    while len(out) < len(expected):
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([fd], [], [], left)[0]:
-            raise AssertionError("%r not seen; output: %r" % (expected, out))
-        chunk = os.read(fd, 65536)
-        if not chunk:
-            break
-        out += chunk
-    if out[:len(expected)] != expected or (len(out) > len(expected) and not more_allowed):
-        raise AssertionError("expected %r, got %r" % (expected, out))
-    return out
 
 
 @unittest.skipIf(UNDER_WINE, "terminal sessions are for the Linux build")
 class terminal_input(with_display):
 
     def session(self, g):
-        s = terminal_session(TESTBED, g.path, env=self.display.env)
-        self.addCleanup(s.close)
+        s = pty_session(TESTBED, g.path, env=self.display.env)
+        self.addCleanup(s.stop)
         s.expect(listing())
         return s
 
@@ -439,10 +385,10 @@ class terminal_input(with_display):
             before = g.write_game(slots=SLOTS)
             s = self.session(g)
             s.send(b"3")
-            s.expect(b"Slot nicht veraendern\r\n")
+            s.expect(MODE_QUESTION)
             started = time.monotonic()
-            paste(s, long_line + b"\r")
-            s.expect(b"Slot nicht veraendern\r\n", times=2)
+            s.send(long_line + b"\r")
+            s.expect(MODE_QUESTION)
             took = time.monotonic() - started
             # Every character of the line was shown (control sequences aside).
             shown = s.output.split(mode_block(3, self.modes))[1]
@@ -451,14 +397,15 @@ class terminal_input(with_display):
             s.send(b"%d\r" % self.keep)
             s.expect(KEPT + ENTER_PROMPT)
             s.send(b"\r")
-            self.assertEqual(exit_code(s.wait()), 0)
+            self.assertEqual(s.wait(), 0)
             self.assertTrue(s.terminal_echoes())
             self.assertEqual(g.read(), before)
             print("\none million characters, in a terminal: %.2f s" % took, file=sys.stderr)
             self.assertLess(took, TIME_LIMIT)
 
     def test_binary_garbage_at_every_prompt(self):
-        # Enter keys are left out so that the run goes where the test leads it.
+        # Enter keys are left out so that the run goes where the test leads it. That the
+        # garbage does nothing shows only as nothing for a while: settle waits for that.
         no_enter = SIGNAL_BYTES + b"\r\n"
         for what, garbage in (("every byte value", bytes(range(256))),
                               ("random bytes", random_bytes(7))):
@@ -467,24 +414,25 @@ class terminal_input(with_display):
                 before = g.write_game(slots=SLOTS)
                 s = self.session(g)
                 # At the slot choice: nothing happens without a digit from 1 to 9.
-                paste(s, bytes(b for b in garbage if b not in b"123456789"))
-                settle(s)
+                s.send(bytes(b for b in garbage if b not in b"123456789"))
+                s.settle()
                 self.assertEqual(s.output, listing())
                 s.send(b"3")
                 s.expect(mode_block(3, self.modes))
                 # Inside the answer; Esc (alone, after a pause) erases what it left.
-                paste(s, garbage)
-                settle(s)
-                s.send(b"\x1b", pause=0.3)
+                s.send(garbage)
+                s.settle()
+                s.send(b"\x1b")
+                time.sleep(ESCAPE_GAP)
                 s.send(b"%d\r" % self.keep)
                 s.expect(KEPT + ENTER_PROMPT)
                 # At the Enter prompt only Enter counts.
-                paste(s, garbage)
-                settle(s)
-                self.assertEqual(os.waitpid(s.pid, os.WNOHANG), (0, 0))
+                s.send(garbage)
+                s.settle()
+                self.assertIsNone(s.poll())
                 self.assertTrue(s.output.endswith(KEPT + ENTER_PROMPT))
                 s.send(b"\r")
-                self.assertEqual(exit_code(s.wait()), 0)
+                self.assertEqual(s.wait(), 0)
                 self.assertTrue(s.terminal_echoes())
                 self.assertEqual(g.read(), before)
 
@@ -493,15 +441,18 @@ class terminal_input(with_display):
         with game_folder() as g:
             before = g.write_game(slots=SLOTS)
             s = self.session(g)
-            s.send(b"\x1b[1", pause=0.3)
+            s.send(b"\x1b[1")
+            time.sleep(ESCAPE_GAP)
             s.send(b"2")
             s.expect(mode_block(2, self.modes))
-            s.send(b"\x1b[1", pause=0.3)
+            s.send(b"\x1b[1")
+            time.sleep(ESCAPE_GAP)
             s.send(b"%d\r" % self.keep)
             s.expect(KEPT + ENTER_PROMPT)
-            s.send(b"\x1b[1", pause=0.3)
+            s.send(b"\x1b[1")
+            time.sleep(ESCAPE_GAP)
             s.send(b"\r")
-            self.assertEqual(exit_code(s.wait()), 0)
+            self.assertEqual(s.wait(), 0)
             self.assertTrue(s.output.startswith(listing() + mode_block(2, self.modes)))
             self.assertTrue(s.terminal_echoes())
             self.assertEqual(g.read(), before)
@@ -509,53 +460,13 @@ class terminal_input(with_display):
     def test_terminal_gone_after_escape_start(self):
         with game_folder() as g:
             before = g.write_game(slots=SLOTS)
-            s = terminal_session(TESTBED, g.path, env=self.display.env)
-            try:
-                s.expect(listing())
-                s.send(b"3")
-                s.expect(b"Slot nicht veraendern\r\n")
-                s.send(b"\x1b[")
-                os.close(s.fd)
-                s.fd = os.open(os.devnull, os.O_RDONLY)  # for close() to close
-                deadline = time.monotonic() + TIME_LIMIT
-                while s.status is None and time.monotonic() < deadline:
-                    pid, status = os.waitpid(s.pid, os.WNOHANG)
-                    if pid:
-                        s.status = status
-                    time.sleep(0.01)
-                self.assertIsNotNone(s.status, "the program did not end in time")
-                self.assertEqual(exit_code(s.status), 0)
-                self.assertEqual(g.read(), before)
-            finally:
-                s.close()
-
-
-def paste(s, data):
-    """Writes data into the terminal as fast as the program takes it, reading its output
-    meanwhile so that neither side waits on the other."""
-    deadline = time.monotonic() + TIME_LIMIT
-    sent = 0
-    os.set_blocking(s.fd, False)  # a terminal takes a write whole or waits
-    try:
-        while sent < len(data):
-            if time.monotonic() > deadline:
-                raise AssertionError("the program did not take the input in time")
-            readable, writable, _ = select.select([s.fd], [s.fd], [], 1)
-            if readable:
-                s._read(0)
-            if writable:
-                try:
-                    sent += os.write(s.fd, data[sent:sent + 4096])
-                except BlockingIOError:
-                    pass
-    finally:
-        os.set_blocking(s.fd, True)
-
-
-def settle(s, quiet=0.3):
-    """Collects output until the program has been quiet for a while."""
-    while s._read(quiet):
-        pass
+            s = self.session(g)
+            s.send(b"3")
+            s.expect(MODE_QUESTION)
+            s.send(b"\x1b[")
+            s.hang_up()
+            self.assertEqual(s.wait(), 0)
+            self.assertEqual(g.read(), before)
 
 
 if __name__ == "__main__":

@@ -1,21 +1,34 @@
-"""Runs the built programs as a user would: in a scratch game folder, with piped input,
-in a real pseudo-terminal, or under Wine for the Windows build.
+"""Runs the built programs as a user would, in a scratch game folder: with piped input and
+output, in a pseudo-terminal, as a job of an interactive shell, or in a tmux pane; under Wine
+for the Windows build.
+
+Every kind of session has the same surface:
+  start    make one (a with-block stops it at its end, whatever happened inside)
+  send     bytes as a terminal sends the keys, or as a pipe carries them
+  expect   wait until a text shows after the one expected before; a failure shows what did
+  wait     wait for the end; gives the exit code
+  stop     end it by its process id if it runs on, and free what it holds
+and `output`, everything the program wrote so far, and `pid`, its process id.
 
 The programs come from the environment that CTest sets:
-  PW_PROGRAM   pixelwarde (or pixelwarde.exe)
-  PW_TESTBED   pixelwarde-testbed (or pixelwarde-testbed.exe)
-  PW_WINE      "1" for the Windows build, which then runs under wine with WINEPREFIX
-  PW_VERSION   the version of project(), which the title line names
-  WINEPREFIX   under Wine, the tests' own prefix (the build folder's wineprefix), never the
-               user's: a run by hand names it as CTest does
+  PW_PROGRAM       pixelwarde (or pixelwarde.exe)
+  PW_TESTBED       pixelwarde-testbed (or pixelwarde-testbed.exe)
+  PW_ANSWER_PROBE  the answer probe
+  PW_WINE          "1" for the Windows build, which then runs under wine with WINEPREFIX
+  PW_VERSION       the version of project(), which the title line names
+  WINEPREFIX       under Wine, the tests' own prefix (the build folder's wineprefix), never
+                   the user's: a run by hand names it as CTest does
 """
 
 import ctypes
+import fcntl
 import os
 import pty
 import select
+import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -23,33 +36,17 @@ import termios
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import make_game_file  # noqa: E402
 
 PROGRAM = os.environ.get("PW_PROGRAM", "")
 TESTBED = os.environ.get("PW_TESTBED", "")
+ANSWER_PROBE = os.environ.get("PW_ANSWER_PROBE", "")
 UNDER_WINE = os.environ.get("PW_WINE") == "1"
 WINEPREFIX = os.environ.get("WINEPREFIX", "")
 
-# Every run must end well within this; a hang fails the test instead of blocking CTest.
+# Every wait ends well within this; a hang fails the test instead of blocking CTest.
 TIME_LIMIT = 60 if UNDER_WINE else 15
-
-CRLF = b"\r\n"
-
-
-def lines(*texts):
-    """The console bytes of whole lines."""
-    return b"".join(t.encode("latin-1") + CRLF for t in texts)
-
-
-TITLE_LINE = lines("Pixelwarde " + os.environ.get("PW_VERSION", "(PW_VERSION not set)"))
-TITLE = TITLE_LINE + lines("")
-NOT_FOUND = lines("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?")
-ENTER_PROMPT = lines("(Enter zum Beenden druecken)")
-
-
-def found(name):
-    return lines(name + " gefunden!", "")
 
 
 def command(program):
@@ -68,6 +65,20 @@ def environment(extra=None):
     if extra:
         env.update(extra)
     return env
+
+
+def own_wine_prefix():
+    """The tests' Wine prefix; without one the tests would use, and stop, the user's own."""
+    if not WINEPREFIX:
+        raise SystemExit("PW_WINE=1 needs WINEPREFIX, the tests' own Wine prefix "
+                         "(the build folder's wineprefix)")
+    return WINEPREFIX
+
+
+def stop_wineserver():
+    """Ends the wineserver of the tests' own prefix, and every Wine process of that prefix."""
+    env = dict(os.environ, WINEPREFIX=own_wine_prefix())
+    subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
 
 
 class game_folder:
@@ -112,182 +123,502 @@ def stop(process, limit=10):
         process.wait()
 
 
-def run_piped(program, folder, data=b"", env=None, keep_open=False):
-    """Runs with data as standard input. keep_open leaves the input open after data, to
-    show that the run does not wait for more. Returns (exit status, standard output)."""
-    proc = subprocess.Popen(command(program), cwd=folder, stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            env=environment(env))
-    try:
-        if keep_open:
-            proc.stdin.write(data)
-            proc.stdin.flush()
-            out = _read_until_exit(proc, TIME_LIMIT)
-            proc.stdin.close()
-        else:
-            out, _ = proc.communicate(data, timeout=TIME_LIMIT)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-        raise AssertionError("the program did not end in time")
-    return proc.returncode, out
+def exit_code(status):
+    return os.waitstatus_to_exitcode(status)
 
 
-def _read_until_exit(proc, limit):
-    out = b""
+def wait_for(condition, what, limit=TIME_LIMIT):
+    """Waits until condition() gives something true, and gives it."""
     deadline = time.monotonic() + limit
-    fd = proc.stdout.fileno()
     while True:
-        left = deadline - time.monotonic()
-        if left <= 0:
-            proc.kill()
-            proc.wait()
-            raise AssertionError("the program did not end in time; output: %r" % out)
-        ready, _, _ = select.select([fd], [], [], left)
-        if ready:
-            chunk = os.read(fd, 65536)
-            if not chunk:
-                break
-            out += chunk
-    proc.wait(timeout=TIME_LIMIT)
-    return out
+        found = condition()
+        if found:
+            return found
+        if time.monotonic() > deadline:
+            raise AssertionError("waited %g s in vain for %s" % (limit, what))
+        time.sleep(0.05)
 
 
-class piped_session:
-    """The program with piped input and output, driven step by step: wait for a text, act,
-    send more keys."""
+def shown(output, last_lines=40):
+    """Output as a failure message shows it: its last lines, one to a row."""
+    rows = output.splitlines(keepends=True)
+    text = "".join("\n    %r" % row for row in rows[-last_lines:])
+    if len(rows) > last_lines:
+        text = "\n    (%d lines before these left out)" % (len(rows) - last_lines) + text
+    return " (%d bytes):%s" % (len(output), text or "\n    nothing")
 
-    def __init__(self, program, folder, env=None):
-        self.proc = subprocess.Popen(command(program), cwd=folder, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     env=environment(env))
+
+class _session:
+    """What every kind of session shares. A kind gives _collect (take what the program wrote,
+    waiting up to a time), _finished (has it ended, with its exit code kept in status),
+    stop, and what a failure shows beside the output (_seen)."""
+
+    def __init__(self, limit):
+        self.limit = limit
         self.output = b""
+        self.pid = None
+        self.status = None  # the exit code, once the end was seen
+        self._expected_up_to = 0  # the next expect looks from here on
 
-    def expect(self, text, limit=TIME_LIMIT):
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def expect(self, text, limit=None):
+        """Waits until the output shows text after the end of the text expected before."""
+        limit = self.limit if limit is None else limit
         deadline = time.monotonic() + limit
-        fd = self.proc.stdout.fileno()
-        while text not in self.output:
+        look_from = self._expected_up_to
+        while True:
+            at = self.output.find(text, look_from)
+            if at >= 0:
+                self._expected_up_to = at + len(text)
+                return
+            look_from = max(look_from, len(self.output) - len(text) + 1)
             left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                raise AssertionError("%r not seen; output: %r" % (text, self.output))
-            chunk = os.read(fd, 65536)
-            if not chunk:
-                raise AssertionError("%r not seen before the end; output: %r"
-                                     % (text, self.output))
-            self.output += chunk
+            if left <= 0:
+                self._fail("%r did not show within %g s after byte %d"
+                           % (text, limit, self._expected_up_to))
+            if not self._collect(left) and self._finished():
+                self._fail("the program ended before %r showed after byte %d"
+                           % (text, self._expected_up_to))
 
-    def send(self, data):
-        self.proc.stdin.write(data)
-        self.proc.stdin.flush()
-
-    def finish(self):
-        """Ends the input; returns the exit status once the program has ended."""
-        self.proc.stdin.close()
-        self.output += _read_until_exit(self.proc, TIME_LIMIT)
-        self.proc.stdout.close()
-        return self.proc.returncode
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        for stream in (self.proc.stdin, self.proc.stdout):
-            if not stream.closed:
-                stream.close()
-
-
-class terminal_session:
-    """The program in a real pseudo-terminal: keys are written as a terminal sends them,
-    and everything the program writes is collected."""
-
-    def __init__(self, program, folder, env=None, columns=80, rows=24, argv=None):
-        """argv, when given, is the whole command line, searched for in PATH."""
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            os.chdir(folder)
-            if argv:
-                os.execvpe(argv[0], argv, environment(env))
-            os.execve(program, [program], environment(env))
-        import fcntl
-        import struct
-        fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
-        self.output = b""
-        self.status = None
-
-    def expect(self, text, limit=TIME_LIMIT, times=1):
-        """Waits until the output holds text (bytes), at least the given number of times."""
+    def wait(self, limit=None):
+        """Waits for the end, taking the rest of the output; gives the exit code."""
+        limit = self.limit if limit is None else limit
         deadline = time.monotonic() + limit
-        while self.output.count(text) < times:
+        while not self._finished():
             left = deadline - time.monotonic()
-            if left <= 0 or not self._read(left):
-                raise AssertionError("%r not seen; output: %r" % (text, self.output))
-
-    def send(self, data, pause=0.05):
-        os.write(self.fd, data)
-        time.sleep(pause)
-
-    def terminal_echoes(self):
-        return bool(termios.tcgetattr(self.fd)[3] & termios.ECHO)
-
-    def wait(self, limit=TIME_LIMIT):
-        """Collects the rest of the output and the exit status."""
-        deadline = time.monotonic() + limit
-        while self._read(max(0.0, deadline - time.monotonic())):
-            pass
-        while self.status is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = status
-            elif time.monotonic() > deadline:
-                os.kill(self.pid, signal.SIGKILL)
-                os.waitpid(self.pid, 0)
-                raise AssertionError("the program did not end in time")
-            else:
-                time.sleep(0.01)
+            if left <= 0:
+                self._fail("the program did not end within %g s" % limit)
+            self._collect(min(left, 0.05))
         return self.status
 
-    def signal(self, number):
-        os.kill(self.pid, number)
+    def poll(self):
+        """The exit code if the program has ended, else None; does not wait."""
+        return self.status if self._finished() else None
 
-    def close(self):
-        if self.status is None:
-            try:
-                os.kill(self.pid, signal.SIGKILL)
-                os.waitpid(self.pid, 0)
-            except ProcessLookupError:
-                pass
-        os.close(self.fd)
+    def ends_within(self, seconds):
+        """Whether the program ends by itself within seconds, taking its output meanwhile."""
+        deadline = time.monotonic() + seconds
+        while not self._finished():
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return False
+            self._collect(min(left, 0.05))
+        return True
 
-    def _read(self, limit):
-        ready, _, _ = select.select([self.fd], [], [], limit)
-        if not ready:
+    def wait_until(self, condition, what, limit=None):
+        """Takes the output until condition() holds."""
+        limit = self.limit if limit is None else limit
+        deadline = time.monotonic() + limit
+        while not condition():
+            left = deadline - time.monotonic()
+            if left <= 0:
+                self._fail("waited %g s in vain for %s" % (limit, what))
+            self._collect(min(left, 0.05))
+
+    def watch(self, seconds):
+        """Takes the output for a fixed time: for a measure over a time."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self._collect(deadline - time.monotonic())
+
+    def settle(self, quiet=0.3):
+        """Takes the output until the program has written nothing for quiet seconds: for a
+        check that something did not happen, which no text can show."""
+        while self._collect(quiet):
+            pass
+
+    def _fail(self, what):
+        message = what + self._seen()
+        self.stop()
+        raise AssertionError(message)
+
+    def _seen(self):
+        return "; output so far" + shown(self.output)
+
+
+class _stream_session(_session):
+    """A session that reads the program's output from one file descriptor and writes its
+    input to another (the same one for a terminal)."""
+
+    def __init__(self, limit):
+        super().__init__(limit)
+        self._out = -1  # -1 once the output has ended or was closed
+        self._in = -1
+
+    def send(self, data):
+        """Writes data as fast as the program takes it, taking its output meanwhile so that
+        neither side waits on the other. Input that the program no longer takes (it ended
+        or closed it) is dropped: what it did is in its output and its exit code."""
+        if self._in < 0:
+            raise AssertionError("the program's input is closed")
+        deadline = time.monotonic() + self.limit
+        sent = 0
+        os.set_blocking(self._in, False)
+        try:
+            while sent < len(data):
+                if time.monotonic() > deadline:
+                    self._fail("the program took %d of %d bytes of input within %g s"
+                               % (sent, len(data), self.limit))
+                readers = [self._out] if self._out >= 0 else []
+                readable, writable, _ = select.select(readers, [self._in], [], 0.1)
+                if readable:
+                    self._collect(0)
+                if writable:
+                    try:
+                        sent += os.write(self._in, data[sent:sent + 4096])
+                    except BlockingIOError:
+                        pass
+                    except OSError:  # a closed pipe, a terminal whose other side is gone
+                        return
+        finally:
+            if self._in >= 0:
+                os.set_blocking(self._in, True)
+
+    def _collect(self, limit):
+        if self._out < 0:
+            time.sleep(min(limit, 0.01))
+            return False
+        if not select.select([self._out], [], [], limit)[0]:
             return False
         try:
-            chunk = os.read(self.fd, 65536)
-        except OSError:
-            return False
+            chunk = os.read(self._out, 65536)
+        except OSError:  # a terminal whose other side is closed
+            chunk = b""
         if not chunk:
+            self._output_ended()
             return False
         self.output += chunk
         return True
 
-
-def own_wine_prefix():
-    """The tests' Wine prefix; without one the tests would use, and stop, the user's own."""
-    if not WINEPREFIX:
-        raise SystemExit("PW_WINE=1 needs WINEPREFIX, the tests' own Wine prefix "
-                         "(the build folder's wineprefix)")
-    return WINEPREFIX
+    def _output_ended(self):
+        self._out = -1
 
 
-def stop_wineserver():
-    """Ends the wineserver of the tests' own prefix, and every Wine process of that prefix."""
-    env = dict(os.environ, WINEPREFIX=own_wine_prefix())
-    subprocess.run(["wineserver", "-k"], env=env, timeout=TIME_LIMIT)
+class piped_session(_stream_session):
+    """The program with its standard input and output on pipes. What it writes on standard
+    error is kept apart, and shown when a test fails.
+
+    argv, when given, is the whole command line (searched for in PATH). closed names the
+    standard streams (0, 1, 2) that the program starts without."""
+
+    def __init__(self, program, folder, env=None, argv=None, closed=(), limit=TIME_LIMIT):
+        super().__init__(limit)
+        self._errors = tempfile.TemporaryFile()
+
+        def before_exec():
+            end_with_parent()
+            for fd in closed:
+                os.close(fd)
+
+        self._process = subprocess.Popen(
+            argv or command(program), cwd=folder, env=environment(env),
+            stdin=subprocess.DEVNULL if 0 in closed else subprocess.PIPE,
+            stdout=subprocess.DEVNULL if 1 in closed else subprocess.PIPE,
+            stderr=subprocess.DEVNULL if 2 in closed else self._errors,
+            preexec_fn=before_exec)
+        self.pid = self._process.pid
+        if self._process.stdin:
+            self._in = self._process.stdin.fileno()
+        if self._process.stdout:
+            self._out = self._process.stdout.fileno()
+
+    def close_input(self):
+        """Ends the program's input, as the end of a file or Ctrl+D would."""
+        self._in = -1
+        if self._process.stdin and not self._process.stdin.closed:
+            self._process.stdin.close()
+
+    def close_output(self):
+        """Closes the reading end of the program's output, as "| head -1" does after a line."""
+        self._out = -1
+        if self._process.stdout and not self._process.stdout.closed:
+            self._process.stdout.close()
+
+    def signal(self, number):
+        self._process.send_signal(number)
+
+    def errors(self):
+        """What the program wrote on standard error so far."""
+        self._errors.seek(0)
+        return self._errors.read()
+
+    def _finished(self):
+        if self._out >= 0:
+            return False
+        self.status = self._process.poll()
+        return self.status is not None
+
+    def _seen(self):
+        status = self._process.poll()
+        return ("; %s; output so far%s; standard error%s"
+                % ("ended with exit code %d" % status if status is not None else "still running",
+                   shown(self.output), shown(self.errors())))
+
+    def stop(self):
+        if self._process.poll() is None:
+            self._process.kill()
+        self._process.wait()
+        self.close_input()
+        self.close_output()
+        self._errors.close()
 
 
-def exit_code(status):
-    return os.waitstatus_to_exitcode(status)
+def run_piped(program, folder, data=b"", env=None, keep_open=False, argv=None):
+    """A whole run with data as standard input, which then ends; keep_open leaves it open,
+    to show that the run does not wait for more. Gives (exit code, standard output)."""
+    with piped_session(program, folder, env=env, argv=argv) as s:
+        s.send(data)
+        if not keep_open:
+            s.close_input()
+        return s.wait(), s.output
+
+
+class pty_session(_stream_session):
+    """The program in a pseudo-terminal of its own, columns x rows: keys are written as a
+    terminal sends them, and everything the program writes is collected.
+
+    argv, when given, is the whole command line (searched for in PATH). The program leads a
+    session and a process group of its own; stop ends that group."""
+
+    def __init__(self, program, folder, env=None, columns=80, rows=24, argv=None,
+                 limit=TIME_LIMIT):
+        super().__init__(limit)
+        argv = argv or command(program)
+        env = environment(env)
+        self.pid, self._in = pty.fork()
+        if self.pid == 0:
+            try:
+                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+                os.chdir(folder)
+                os.execvpe(argv[0], argv, env)
+            except BaseException as e:
+                os.write(2, ("cannot start %s: %s\r\n" % (argv, e)).encode())
+            os._exit(127)
+        self._out = self._in
+
+    def terminal_echoes(self):
+        """Whether the terminal is in its usual mode again, echoing what is typed."""
+        return bool(termios.tcgetattr(self._in)[3] & termios.ECHO)
+
+    def hang_up(self):
+        """Closes the terminal, as closing its window does."""
+        if self._in >= 0:
+            os.close(self._in)
+        self._in = self._out = -1
+
+    def signal(self, number):
+        os.kill(self.pid, number)
+
+    def _finished(self):
+        if self.status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid == 0:
+                return False
+            # What it wrote before it ended is still in the terminal.
+            while self._collect(0):
+                pass
+            self.status = exit_code(status)
+        return True
+
+    def stop(self):
+        if self.status is None:
+            try:
+                os.killpg(self.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            try:
+                os.waitpid(self.pid, 0)
+            except ChildProcessError:
+                pass
+            self.status = -signal.SIGKILL
+        self.hang_up()
+
+
+def children(pid):
+    """The process ids of pid's children."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                        found.append(int(entry))
+            except (FileNotFoundError, ProcessLookupError):
+                pass
+    return found
+
+
+SHELLS = {"dash": ["dash", "-i"], "bash": ["bash", "--norc", "--noprofile", "-i"]}
+
+
+class shell_session(pty_session):
+    """An interactive shell with job control (dash, which leaves the terminal settings to its
+    jobs, or bash) in a pseudo-terminal, started in folder; ready once its prompt shows.
+    Jobs run in process groups of their own: stop ends those it has seen too."""
+
+    PROMPT = b"pw-shell$ "
+
+    def __init__(self, folder, env=None, shell="dash", columns=80, rows=24, limit=TIME_LIMIT):
+        env = dict(env or {}, PS1=self.PROMPT.decode(), ENV="", TERM="xterm")
+        super().__init__(None, folder, env=env, columns=columns, rows=rows, argv=SHELLS[shell],
+                         limit=limit)
+        self._jobs = []
+        try:
+            self.expect_prompt()
+        except BaseException:
+            self.stop()  # no test holds the shell yet to end it
+            raise
+
+    def run(self, line):
+        """Types a command line and Enter."""
+        self.send(line.encode() + b"\r")
+
+    def expect_prompt(self):
+        self.expect(self.PROMPT)
+
+    def job(self):
+        """The process id of the shell's one child: the job it runs."""
+        jobs = children(self.pid)
+        if len(jobs) != 1:
+            self._fail("the shell runs %d processes, not one job" % len(jobs))
+        self._jobs.append(jobs[0])
+        return jobs[0]
+
+    def exit(self):
+        """Ends the shell; gives its exit code."""
+        self.run("exit")
+        return self.wait()
+
+    def stop(self):
+        for pid in self._jobs:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        self._jobs = []
+        super().stop()
+
+
+class tmux_pane(_session):
+    """The program in the pane of a private tmux server (its own socket), columns x rows:
+    keys are written as a terminal sends them, the screen is what tmux shows, and output holds
+    every byte the program wrote. The pane stays when the program ends, so that its last
+    screen can be read; expect waits for a text on the screen.
+
+    argv, when given, is the whole command line (searched for in PATH)."""
+
+    def __init__(self, program, folder, env=None, columns=80, rows=24, argv=None,
+                 limit=TIME_LIMIT):
+        super().__init__(limit)
+        self._scratch = tempfile.mkdtemp(prefix="pixelwarde-tmux-")
+        self._socket = os.path.join(self._scratch, "tmux")
+        self._raw = os.path.join(self._scratch, "raw")
+        self._server = None
+        config = os.path.join(self._scratch, "tmux.conf")
+        with open(config, "w") as f:
+            f.write("set -g remain-on-exit on\nset -g status off\n")
+        env = environment(env)
+        env.pop("TMUX", None)
+        try:
+            self._tmux("-f", config, "new-session", "-d", "-x", str(columns), "-y", str(rows),
+                       "-c", folder, shlex.join(argv or command(program)), env=env)
+            self._server, self.pid = map(int, self._tmux("display-message", "-p",
+                                                         "#{pid} #{pane_pid}").split())
+            # Everything the program writes, byte for byte.
+            self._tmux("pipe-pane", "-o", "cat > " + shlex.quote(self._raw))
+        except BaseException:
+            self.stop()  # no test holds the pane yet to end it
+            raise
+
+    def send(self, data):
+        """Bytes as the terminal would send them for the keys typed."""
+        if data:
+            self._tmux("send-keys", "-H", *("%02x" % b for b in data))
+
+    def paste(self, text):
+        """Text put into the pane at once, as a terminal pastes it."""
+        pasted = os.path.join(self._scratch, "pasted")
+        with open(pasted, "w") as f:
+            f.write(text)
+        self._tmux("load-buffer", pasted)
+        self._tmux("paste-buffer", "-d")
+
+    def resize(self, columns, rows):
+        self._tmux("resize-window", "-x", str(columns), "-y", str(rows))
+
+    def screen(self):
+        """The pane's rows as tmux shows them, blanks at their ends left out."""
+        return self._tmux("capture-pane", "-p").removesuffix("\n").split("\n")
+
+    def cursor(self):
+        x, y = self._tmux("display-message", "-p", "#{cursor_x} #{cursor_y}").split()
+        return int(x), int(y)
+
+    def expect(self, text, limit=None):
+        """Waits until the screen shows text (a str; a line end stands between rows)."""
+        self.wait_until(lambda: text in "\n".join(self.screen()),
+                        "%r on the screen" % text, limit)
+
+    def expect_rows(self, first_row, rows, cursor=None, limit=None):
+        """Waits until the screen shows rows from first_row on, and the cursor at cursor
+        (column, row) when given."""
+        def shows():
+            return (self.screen()[first_row:first_row + len(rows)] == rows and
+                    (cursor is None or self.cursor() == cursor))
+
+        where = ("row %d" % first_row if len(rows) == 1 else
+                 "rows %d to %d" % (first_row, first_row + len(rows) - 1))
+        self.wait_until(shows, "%s to show %r%s"
+                        % (where, rows,
+                           "" if cursor is None else " with the cursor at %s" % (cursor,)),
+                        limit)
+
+    def _collect(self, limit):
+        time.sleep(min(limit, 0.05))
+        try:
+            with open(self._raw, "rb") as f:
+                self.output = f.read()
+        except FileNotFoundError:
+            pass
+        return False
+
+    def _finished(self):
+        if self.status is None:
+            dead = self._tmux("display-message", "-p", "#{pane_dead} #{pane_dead_status}")
+            if dead.split()[:1] != ["1"]:
+                return False
+            self._collect(0)
+            self.status = int(dead.split()[1])
+        return True
+
+    def _seen(self):
+        try:
+            screen = self.screen()
+            cursor = self.cursor()
+        except AssertionError as e:
+            return "; no screen to show: %s" % e
+        return "; screen (cursor at column %d, row %d):%s" % (cursor + ("".join(
+            "\n    %2d|%s" % (row, text) for row, text in enumerate(screen)),))
+
+    def stop(self):
+        if self._server is not None:
+            # The server ends its pane's program, and itself a moment later.
+            subprocess.run(["tmux", "-S", self._socket, "kill-server"], capture_output=True,
+                           timeout=TIME_LIMIT)
+            self._server = None
+        shutil.rmtree(self._scratch, ignore_errors=True)
+
+    def _tmux(self, *args, env=None):
+        result = subprocess.run(["tmux", "-S", self._socket] + list(args), env=env,
+                                capture_output=True, timeout=TIME_LIMIT)
+        if result.returncode != 0:
+            raise AssertionError("tmux %s: %s" % (" ".join(args), result.stderr.decode()))
+        return result.stdout.decode("utf-8")
 
 
 def main():

@@ -11,11 +11,17 @@ Environment (set by CTest): PW_ANSWER_PROBE, PW_CONTINUE_SHIM, and what harness.
 import os
 import unittest
 
-from harness import exit_code, game_folder, main, terminal_session
+from expected import PROBE_READY, probe_report
+from harness import ANSWER_PROBE, game_folder, main, pty_session
 
-PROBE = os.environ.get("PW_ANSWER_PROBE", "")
 SHIM = os.environ.get("PW_CONTINUE_SHIM", "")
 REDRAW_LIMIT = 2
+
+
+def waits_in_poll(pid):
+    """Whether the process sleeps in poll or ppoll."""
+    with open("/proc/%d/wchan" % pid) as f:
+        return "poll" in f.read()
 
 
 class resume_before_the_wait(unittest.TestCase):
@@ -26,25 +32,24 @@ class resume_before_the_wait(unittest.TestCase):
                    # The preloaded library comes before the sanitizer's runtime.
                    "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") +
                    ":verify_asan_link_order=0"}
-            session = terminal_session(PROBE, folder.path, env=env)
-            try:
-                session.expect(b"answer?\r\n")
-                session.send(b"1")
-                session.expect(b"1")
+            with pty_session(ANSWER_PROBE, folder.path, env=env) as s:
+                s.expect(PROBE_READY.encode() + b"\r\n")
+                s.send(b"1")
+                s.expect(b"1")
+                # The trigger is for the wait after "12": the wait after "1" must have begun.
+                s.wait_until(lambda: waits_in_poll(s.pid), "the probe to wait for a key")
                 open(trigger, "w").close()
-                session.send(b"2")
+                s.send(b"2")
                 # The continue signal comes as the probe starts to wait after drawing "12";
                 # the redraw must follow at once.
-                session.expect(b"\r\x1b[J12", limit=REDRAW_LIMIT)
+                s.expect(b"\r\x1b[J12", limit=REDRAW_LIMIT)
                 self.assertFalse(os.path.exists(trigger), "the wait never took the trigger")
-                session.send(b"\r")
-                self.assertEqual(exit_code(session.wait()), 0)
-                self.assertIn(b"field=[12] number=12 choice=12", session.output)
-            finally:
-                session.close()
+                s.send(b"\r")
+                self.assertEqual(s.wait(), 0)
+                self.assertIn(probe_report("12", 12, 12).encode(), s.output)
 
 
 if __name__ == "__main__":
-    if not PROBE or not SHIM:
+    if not ANSWER_PROBE or not SHIM:
         raise SystemExit("PW_ANSWER_PROBE and PW_CONTINUE_SHIM must name the built programs")
     main()

@@ -4,20 +4,15 @@ before the slot dialogue, with the exact bytes written and the file left as it w
 
 import os
 import shutil
+import signal
 import subprocess
 import time
 import unittest
 
-from harness import (ENTER_PROMPT, NOT_FOUND, PROGRAM, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE,
-                     environment, found, game_folder, lines, main, run_piped, stop_wineserver)
-
-HEADER_DIGEST = "DB1131FF326055BD86F7618809AD1B28"  # the text of 4D 5A 90
-TESTBED_GUARD_DIGEST = "142D7D5C902F3B46F3BE6D43EB9AE9BA"  # the text "pixelwarde-testbed"
-
-LENGTH_1 = "Dateilaenge stimmt nicht. Nicht CS 1.5 US-Retail? breche ab!"
-LENGTH_2 = "Dateilaenge stimmt nicht. Nicht US-Halflife 1.1.1.0? breche ab!"
-ALTERED_1 = "Datei wurde anderweitig veraendert. Nicht CS 1.5 US-Retail? Breche ab!"
-ALTERED_2 = "Datei wurde anderweitig veraendert. Nicht US-Halflife 1.1.1.0? Breche ab!"
+from expected import (ALTERED_1, ALTERED_2, ENTER_PROMPT, HEADER_DIGEST, LENGTH_1, LENGTH_2,
+                      NOT_FOUND, TESTBED_GUARD_DIGEST, TITLE, found, lines)
+from harness import (PROGRAM, TESTBED, TIME_LIMIT, UNDER_WINE, environment, game_folder, main,
+                     pty_session, run_piped, stop_wineserver, wait_for)
 
 
 class startup(unittest.TestCase):
@@ -83,40 +78,32 @@ class startup(unittest.TestCase):
 class startup_in_terminal(unittest.TestCase):
 
     def test_enter_prompt_in_terminal(self):
-        from harness import exit_code, terminal_session
         with game_folder() as g:
             g.write_game(length_delta=1)
-            session = terminal_session(TESTBED, g.path)
-            try:
-                session.expect(b"(Enter zum Beenden druecken)\r\n")
-                self.assertFalse(session.terminal_echoes())
-                # An arrow key and a letter are ignored; Enter ends the run.
-                session.send(b"\x1b[Dq")
-                session.send(b"\r")
-                self.assertEqual(exit_code(session.wait()), 0)
-                self.assertEqual(session.output,
-                                 TITLE + found("cstrike.exe") + lines(LENGTH_1) + ENTER_PROMPT)
-                self.assertTrue(session.terminal_echoes())
-            finally:
-                session.close()
+            s = pty_session(TESTBED, g.path)
+            self.addCleanup(s.stop)
+            s.expect(ENTER_PROMPT)
+            self.assertFalse(s.terminal_echoes())
+            # An arrow key and a letter are ignored; Enter ends the run.
+            s.send(b"\x1b[Dq")
+            s.send(b"\r")
+            self.assertEqual(s.wait(), 0)
+            self.assertEqual(s.output,
+                             TITLE + found("cstrike.exe") + lines(LENGTH_1) + ENTER_PROMPT)
+            self.assertTrue(s.terminal_echoes())
 
     def test_interrupt_at_the_prompt_restores_the_terminal(self):
-        import signal
-        from harness import exit_code, terminal_session
         for what in ("ctrl_c", signal.SIGTERM, signal.SIGHUP):
             with self.subTest(str(what)), game_folder() as g:
                 g.write_game(length_delta=1)
-                session = terminal_session(TESTBED, g.path)
-                try:
-                    session.expect(b"(Enter zum Beenden druecken)\r\n")
+                with pty_session(TESTBED, g.path) as s:
+                    s.expect(ENTER_PROMPT)
                     if what == "ctrl_c":
-                        session.send(b"\x03")
+                        s.send(b"\x03")
                     else:
-                        session.signal(what)
-                    self.assertEqual(exit_code(session.wait()), 0)
-                    self.assertTrue(session.terminal_echoes())
-                finally:
-                    session.close()
+                        s.signal(what)
+                    self.assertEqual(s.wait(), 0)
+                    self.assertTrue(s.terminal_echoes())
 
 
 @unittest.skipUnless(UNDER_WINE, "consoles of their own are Windows consoles")
@@ -125,26 +112,15 @@ class startup_in_wine_console(unittest.TestCase):
     by a double-click does; started from cmd it is shared."""
 
     def run_in_console(self, argv):
-        from harness import exit_code, terminal_session
-        with game_folder() as g:
-            session = terminal_session(PROGRAM, g.path, argv=argv)
-            try:
-                session.expect(b"nicht gefunden! Liegt pixelwarde im falschen Ordner?")
-                ended = False
-                deadline = time.monotonic() + 1.5
-                while time.monotonic() < deadline:
-                    if os.waitpid(session.pid, os.WNOHANG)[0]:
-                        ended = True
-                        session.status = 0
-                        break
-                    time.sleep(0.05)
-                if not ended:
-                    session.send(b"x")
-                    session.send(b"\r")
-                    self.assertEqual(exit_code(session.wait()), 0)
-                return ended, session.output
-            finally:
-                session.close()
+        with game_folder() as g, pty_session(PROGRAM, g.path, argv=argv) as s:
+            s.expect(b"nicht gefunden! Liegt pixelwarde im falschen Ordner?")
+            # Whether the run ends by itself or waits: only a while can tell.
+            ended = s.ends_within(1.5)
+            if not ended:
+                s.send(b"x")
+                s.send(b"\r")
+                self.assertEqual(s.wait(), 0)
+            return ended, s.output
 
     def test_not_found_waits_for_enter_in_a_console_of_its_own(self):
         ended, out = self.run_in_console(["wine", PROGRAM])
@@ -170,31 +146,23 @@ class startup_in_wine_console(unittest.TestCase):
                 ["wine", "explorer", "/desktop=pixelwarde,1024x768", "start", "/unix", copy],
                 cwd=g.path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
-                pid = self.wait_for(lambda: program_in(g.path), "the program to start")
+                pid = wait_for(lambda: program_in(g.path), "the program to start")
                 # Its console window shows, and is still there a while later.
                 window = ["xdotool", "search", "--name", os.path.basename(PROGRAM)]
-                self.wait_for(lambda: subprocess.run(window, env=env, capture_output=True,
-                                                     timeout=TIME_LIMIT).returncode == 0,
-                              "the console window")
+                wait_for(lambda: subprocess.run(window, env=env, capture_output=True,
+                                                timeout=TIME_LIMIT).returncode == 0,
+                         "the console window")
+                # A window that closes by itself does so at once; two seconds tell.
                 time.sleep(2)
                 self.assertTrue(os.path.exists("/proc/%d" % pid),
                                 "the window closed before the line could be read")
                 subprocess.run(["xdotool", "key", "Return"], env=env, check=True,
                                timeout=TIME_LIMIT)
-                self.wait_for(lambda: not os.path.exists("/proc/%d" % pid), "Enter to end it")
+                wait_for(lambda: not os.path.exists("/proc/%d" % pid), "Enter to end it")
             finally:
                 # The desktop and everything it started belong to this prefix's server.
                 stop_wineserver()
                 desktop.wait(timeout=TIME_LIMIT)
-
-    def wait_for(self, condition, what):
-        deadline = time.monotonic() + TIME_LIMIT
-        while time.monotonic() < deadline:
-            found = condition()
-            if found:
-                return found
-            time.sleep(0.1)
-        self.fail("waited in vain for " + what)
 
 
 def program_in(folder):

@@ -12,20 +12,16 @@ import tempfile
 import time
 import unittest
 
-from harness import (ENTER_PROMPT, TESTBED, TIME_LIMIT, TITLE, UNDER_WINE, end_with_parent,
-                     environment, found, game_folder, lines, main, piped_session, run_piped,
-                     stop)
-from dialogue_test import SLOTS, advice, display, mode_block, patched, slot_listing
+from display_xvfb import runs_on_the_display
+from expected import (ENTER_PROMPT, MAYBE_WRITTEN, MODE_QUESTION, NOT_WRITTEN, SLOTS, TITLE,
+                      advice, chosen_line, found, lines, mode_block, patched, slot_listing)
+from harness import (TESTBED, UNDER_WINE, end_with_parent, game_folder, main, piped_session,
+                     run_piped, stop)
 
 FAULTY_FS = os.environ.get("PW_FAULTY_FS", "")
 
-NOT_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
-                    "Der Slot wurde nicht veraendert!")
-MAYBE_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
-                      "Der Slot ist moeglicherweise veraendert. Bitte das Backup zurueckspielen!")
 # Keys: slot 1, the first mode, Enter at the end.
 KEYS = b"11\r\r"
-MODE_PROMPT = b"Slot nicht veraendern\r\n"
 ERROR_SHARING_VIOLATION = 32
 
 
@@ -77,30 +73,17 @@ class faulty_mount:
             return f.read()
 
 
-class runs_on_the_display(unittest.TestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        cls.display = display().__enter__()
-        cls.modes = cls.display.modes()
-        if not cls.modes:
-            cls.display.__exit__(None, None, None)
-            raise AssertionError("the display offers no mode")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.__exit__(None, None, None)
+class runs_with_keys(runs_on_the_display):
 
     def expected(self, report):
         """The whole output of a run with KEYS that ends in report."""
         w, h = self.modes[0]
         return (TITLE + found("cstrike.exe") + slot_listing("cstrike.exe") +
-                mode_block(1, self.modes) + lines("1", "") +
-                lines("Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), "") + report +
-                ENTER_PROMPT)
+                mode_block(1, self.modes) + lines("1", "") + lines(chosen_line(w, h), "") +
+                report + ENTER_PROMPT)
 
 
-class file_system_faults(runs_on_the_display):
+class file_system_faults(runs_with_keys):
     """A write, an fsync or a close that fails on a real file system. Under Wine, only the
     fsync: FlushFileBuffers is Wine's fsync, and the close is the Wine server's."""
 
@@ -131,24 +114,22 @@ class file_system_faults(runs_on_the_display):
                     self.assertEqual(after, before)
 
 
-class file_replaced(runs_on_the_display):
+class file_replaced(runs_with_keys):
 
     def test_a_file_put_in_its_place_is_not_written(self):
         # While the tool waits at the mode prompt, the identified file is renamed away and a
         # copy takes its name, as an installer or a restore with mv would do.
         with game_folder() as g:
             before = g.write_game(slots=SLOTS)
-            s = piped_session(TESTBED, g.path, env=self.display.env)
-            try:
+            with piped_session(TESTBED, g.path, env=self.display.env) as s:
                 s.send(b"1")
-                s.expect(MODE_PROMPT)
+                s.expect(MODE_QUESTION)
                 os.rename(g.file("cstrike.exe"), g.file("cstrike.old"))
                 with open(g.file("cstrike.exe"), "wb") as f:
                     f.write(before)
                 s.send(b"1\r\r")
-                status = s.finish()
-            finally:
-                s.close()
+                s.close_input()
+                status = s.wait()
             self.assertEqual(s.output, self.expected(NOT_WRITTEN))
             self.assertEqual(status, 0)
             self.assertEqual(g.read("cstrike.old"), before)
@@ -156,13 +137,13 @@ class file_replaced(runs_on_the_display):
 
 
 @unittest.skipUnless(UNDER_WINE, "sharing rules are Windows'")
-class sharing(runs_on_the_display):
+class sharing(runs_with_keys):
 
     def probe(self, folder):
         """What another Windows program gets when it opens the file for writing and when
         it renames it."""
-        out = subprocess.run(["wine", os.environ["PW_SHARE_PROBE"], "cstrike.exe"], cwd=folder,
-                             capture_output=True, timeout=TIME_LIMIT, env=environment()).stdout
+        probe = os.environ["PW_SHARE_PROBE"]
+        _, out = run_piped(probe, folder, argv=["wine", probe, "cstrike.exe"])
         return {name: int(code) for name, code in re.findall(rb"(open|move) (\d+)", out)}
 
     def test_nobody_else_writes_or_renames_while_the_tool_may_write(self):
@@ -170,15 +151,13 @@ class sharing(runs_on_the_display):
         with game_folder() as g:
             before = g.write_game(slots=SLOTS)
             self.assertEqual(self.probe(g.path), {b"open": 0, b"move": 0})
-            s = piped_session(TESTBED, g.path, env=self.display.env)
-            try:
+            with piped_session(TESTBED, g.path, env=self.display.env) as s:
                 s.send(b"1")
-                s.expect(MODE_PROMPT)
+                s.expect(MODE_QUESTION)
                 held = self.probe(g.path)
                 s.send(b"1\r\r")
-                status = s.finish()
-            finally:
-                s.close()
+                s.close_input()
+                status = s.wait()
             self.assertEqual(held, {b"open": ERROR_SHARING_VIOLATION,
                                     b"move": ERROR_SHARING_VIOLATION})
             self.assertEqual(s.output, self.expected(advice(w, h)))
@@ -187,7 +166,7 @@ class sharing(runs_on_the_display):
 
 
 @unittest.skipIf(UNDER_WINE, "strace traces the Linux build")
-class system_calls(runs_on_the_display):
+class system_calls(runs_with_keys):
 
     def test_flush_and_close_come_between_the_write_and_the_advice(self):
         if shutil.which("strace") is None:
@@ -196,12 +175,11 @@ class system_calls(runs_on_the_display):
         with game_folder() as g:
             before = g.write_game(slots=SLOTS)
             trace = g.file("trace")
-            proc = subprocess.run(
-                ["strace", "-qq", "-o", trace, "-e",
-                 "trace=openat,pwrite64,fdatasync,fsync,close,write", TESTBED],
-                cwd=g.path, input=KEYS, capture_output=True, timeout=TIME_LIMIT,
-                env=environment(self.display.env))
-            self.assertEqual(proc.stdout, self.expected(advice(w, h)))
+            _, out = run_piped(TESTBED, g.path, KEYS, env=self.display.env,
+                               argv=["strace", "-qq", "-o", trace, "-e",
+                                     "trace=openat,pwrite64,fdatasync,fsync,close,write",
+                                     TESTBED])
+            self.assertEqual(out, self.expected(advice(w, h)))
             self.assertEqual(g.read(), patched(before, 1, 1, w, h))
             with open(trace) as f:
                 calls = f.read().splitlines()

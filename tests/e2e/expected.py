@@ -1,0 +1,121 @@
+"""What the end-to-end tests compare against: the tool's fixed texts as the console shows
+them, the slots of the synthetic game files and what a written slot does to the file, and
+the answer probe's lines."""
+
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import make_game_file  # noqa: E402
+
+CRLF = b"\r\n"
+
+
+def lines(*texts):
+    """The console bytes of whole lines."""
+    return b"".join(t.encode("latin-1") + CRLF for t in texts)
+
+
+# Start-up and identification of the game file.
+TITLE_LINE = lines("Pixelwarde " + os.environ.get("PW_VERSION", "(PW_VERSION not set)"))
+TITLE = TITLE_LINE + lines("")
+NOT_FOUND = lines("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?")
+ENTER_PROMPT = lines("(Enter zum Beenden druecken)")
+
+HEADER_DIGEST = "DB1131FF326055BD86F7618809AD1B28"  # the text of 4D 5A 90
+TESTBED_GUARD_DIGEST = "142D7D5C902F3B46F3BE6D43EB9AE9BA"  # the text "pixelwarde-testbed"
+NO_TEXT = "Kein Text enthalten"
+LENGTH_1 = "Dateilaenge stimmt nicht. Nicht CS 1.5 US-Retail? breche ab!"
+LENGTH_2 = "Dateilaenge stimmt nicht. Nicht US-Halflife 1.1.1.0? breche ab!"
+ALTERED_1 = "Datei wurde anderweitig veraendert. Nicht CS 1.5 US-Retail? Breche ab!"
+ALTERED_2 = "Datei wurde anderweitig veraendert. Nicht US-Halflife 1.1.1.0? Breche ab!"
+
+
+def found(name):
+    return lines(name + " gefunden!", "")
+
+
+# The slots most tests write: bytes 2, 3, 6 and 7 of the third are not all zero, to show
+# that they are kept; and how the listing shows them.
+SLOTS = "320x240,400x300,000200AA80010000,640x480,800x600,1024x768,1152x864,1280x1024"
+SHOWN_SLOTS = [(320, 240), (400, 300), (512, 384), (640, 480), (800, 600), (1024, 768),
+               (1152, 864), (1280, 1024)]
+
+# The ends of the three questions, where the run waits for a key.
+SLOT_QUESTION = lines("Welche Aufloesung soll veraendert werden?", "")
+MODE_QUESTION = b"Slot nicht veraendern" + CRLF  # the end of the block's last choice
+ENTER_QUESTION = ENTER_PROMPT
+
+# The advice line of exactly 80 characters.
+ADVICE_80 = "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist"
+WIDE_ADVICE = (
+    lines("Bitte beachten: Fuer Wide-Screen-Aufloesungen (z. B. 16:9 oder 16:10) muss die")
+    + ADVICE_80.encode()
+    + lines("das Bild in die Breite verzerrt. Die Anpassung in der config.cfg lautet dann:", "",
+            "(fuer 16:10): default_fov 100.39487232", "(fuer 16:9): default_fov 106.270273206",
+            "",
+            "Solle es sich ergeben, dass doch wieder 4:3-Aufloesungen verwendet werden, kann",
+            "diese Variable durch \"//\" am Anfang wieder auskommentiert werden.",
+            "Die config.cfg liegt normalerweise im Ordner \"cstrike\"."))
+FOUR_TO_THREE_ADVICE = lines(
+    "Bitte ggf. die \"default_fov\"-Variable in der config.cfg auskommentieren.")
+
+KEPT = lines("Slot wird nicht veraendert!")
+NOT_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
+                    "Der Slot wurde nicht veraendert!")
+MAYBE_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
+                      "Der Slot ist moeglicherweise veraendert. Bitte das Backup zurueckspielen!")
+
+
+def slot_listing(name):
+    out = lines("Warnung! Dieses Programm veraendert die %s." % name,
+                "Bitte vor Benutzung ein Backup anlegen.", "",
+                "Welche CS-Aufloesung soll ersetzt werden?", "")
+    for k, (w, h) in enumerate(SHOWN_SLOTS, 1):
+        out += lines("(%d)  %dx %d" % (k, w, h))
+    return out + lines("(9) ENDE", "") + SLOT_QUESTION
+
+
+def listing(name="cstrike.exe"):
+    """A run's whole output up to the slot question."""
+    return TITLE + found(name) + slot_listing(name)
+
+
+def mode_block(slot, modes):
+    w, h = SHOWN_SLOTS[slot - 1]
+    out = lines("Zu aendernder Aufloesungsslot:  %dx %d" % (w, h),
+                "Welche der verfuegbaren Aufloesungen soll verwendet werden?")
+    for i, (mw, mh) in enumerate(modes, 1):
+        out += lines("(%d) %dx%d" % (i, mw, mh))
+    return out + lines("(%d) Slot nicht veraendern" % (len(modes) + 1))
+
+
+def advice(w, h):
+    return FOUR_TO_THREE_ADVICE if h == w / 4.0 * 3.0 else WIDE_ADVICE
+
+
+def chosen_line(w, h):
+    return "Sie haben die Aufloesung %dx%d gewaehlt." % (w, h)
+
+
+def chosen(w, h):
+    """What follows a typed answer that picks the mode w x h."""
+    return lines("", chosen_line(w, h), "") + advice(w, h)
+
+
+def patched(data, row, slot, w, h):
+    """data with bytes 0, 1, 4 and 5 of the slot set to w and h."""
+    out = bytearray(data)
+    at = make_game_file.slot_offset(row, slot)
+    out[at:at + 2] = struct.pack("<H", w)
+    out[at + 4:at + 6] = struct.pack("<H", h)
+    return bytes(out)
+
+
+# The answer probe: its question, and the report line it gives for an answer.
+PROBE_READY = "answer?"
+
+
+def probe_report(field, number, choice):
+    return "field=[%s] number=%s choice=%s" % (field, number, choice)
