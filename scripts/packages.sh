@@ -2,6 +2,8 @@
 # and scripts/package:
 #   source scripts/packages.sh
 #   pw_install_missing build native demo     # installs what those groups need and is missing
+# or run with the groups to install:
+#   bash scripts/packages.sh build native bench
 
 # Group name -> packages.
 declare -A pw_packages=(
@@ -20,6 +22,10 @@ declare -A pw_packages=(
   [fuzz]="clang libclang-rt-14-dev"
   # static checks
   [static]="clang-format clang-tidy cppcheck"
+  # the benchmarks (bench/README.md): Google Benchmark, OpenSSL's MD5 as the digest's
+  # yardstick, libeatmydata for the flush's peer, xrandr and the X servers of the display and
+  # whole-run benchmarks
+  [bench]="libbenchmark-dev libssl-dev eatmydata xvfb x11-xserver-utils xserver-xorg-core xserver-xorg-video-dummy"
 )
 
 pw_install_missing() {
@@ -38,3 +44,8 @@ pw_install_missing() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# Run rather than sourced: install the groups named.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  pw_install_missing "$@"
+fi

@@ -1,6 +1,6 @@
 // The digest's inner pieces, for digest.cpp and its tests alone: the block transform, the
 // word coding and one step. The step is kept inline so that the unrolled transform compiles to
-// plain shifts and adds, and so that tests can check a single step against a worked example.
+// plain shifts and adds, and so that tests can check the step's pieces against known values.
 #pragma once
 
 #include <cstddef>

@@ -11,38 +11,43 @@ namespace {
 
 using mode_sequence = std::optional<std::vector<packed_mode>>;
 
-// What each scripted source answers, build by build: answers[source][build], the last one
-// repeated once the script runs out.
+// What each scripted source answers at 32 bits per pixel, by the platform reading it is given:
+// answers[source][k - 1] for the k-th reading of the test. Past the script, and at any other
+// depth, a source has nothing; so a build that the passes should not make, or one at the wrong
+// depth, or sources that each read the platform, shows in what is listed.
 struct source_script {
     std::array<std::vector<mode_sequence>, mode_source_count> answers;
-    std::array<int, mode_source_count> calls{};
-    std::array<std::int32_t, mode_source_count> depths_seen{};
-    int platform_readings = 0;
-    const display_reading* last_reading = nullptr;
+    std::uint32_t platform_readings = 0;
 };
 
 source_script script;
 
-// Stands in for the platform: counts the readings and marks each one so that the sources
-// can be seen to get the build's own.
+// Stands in for the platform: marks each reading with its number, as the one setting's height.
 void scripted_reading(display_reading& reading) {
     ++script.platform_readings;
-    reading.settings.assign(1, {32, 1, static_cast<std::uint32_t>(script.platform_readings)});
-    script.last_reading = &reading;
+    reading.settings.assign(1, {32, 1, script.platform_readings});
+}
+
+std::uint32_t reading_number(const display_reading& reading) {
+    return reading.settings.empty() ? 0 : reading.settings[0].height;
 }
 
 template <std::size_t source>
 mode_sequence scripted_source(const display_reading& reading, std::int32_t depth) {
-    script.depths_seen[source] = depth;
-    EXPECT_EQ(&reading, script.last_reading) << "a source got another build's reading";
-    EXPECT_EQ(reading.settings.empty() ? 0u : reading.settings[0].height,
-              static_cast<std::uint32_t>(script.platform_readings));
     const std::vector<mode_sequence>& answers = script.answers[source];
-    const int call = script.calls[source]++;
-    if (answers.empty()) {
+    const std::uint32_t reading_index = reading_number(reading) - 1;
+    if (depth != 32 || reading_index >= answers.size()) {
         return std::nullopt;
     }
-    return answers[std::min<std::size_t>(static_cast<std::size_t>(call), answers.size() - 1)];
+    return answers[reading_index];
+}
+
+// Answers a mode that names the source, the depth and the reading: 640 + source wide, and
+// depth * 100 + the reading's number high.
+template <std::size_t source>
+mode_sequence naming_source(const display_reading& reading, std::int32_t depth) {
+    return std::vector{
+        pack_mode(640 + source, static_cast<std::uint32_t>(depth) * 100 + reading_number(reading))};
 }
 
 class mode_list : public ::testing::Test {
@@ -61,16 +66,27 @@ protected:
         read_display_for_build = saved_reading;
     }
 
-    // Every source answers the same sequences on every build.
-    static void answer_always(mode_sequence directx, mode_sequence gdi, mode_sequence opengl) {
-        script.answers[0] = {std::move(directx)};
-        script.answers[1] = {std::move(gdi)};
-        script.answers[2] = {std::move(opengl)};
+    // Every source answers the same sequences in each of the first builds.
+    static void answer_in_builds(int builds, const mode_sequence& directx, const mode_sequence& gdi,
+                                 const mode_sequence& opengl) {
+        script.answers[0].assign(static_cast<std::size_t>(builds), directx);
+        script.answers[1].assign(static_cast<std::size_t>(builds), gdi);
+        script.answers[2].assign(static_cast<std::size_t>(builds), opengl);
     }
 
     mode_source saved[mode_source_count];
     display_services_reading saved_reading = nullptr;
 };
+
+// The listing from a build at the depth to its end.
+std::vector<packed_mode> listed_at(std::int32_t depth) {
+    std::vector<packed_mode> listed{list_display_modes(depth)};
+    while (listed.back() != 0) {
+        listed.push_back(list_display_modes(0));
+    }
+    listed.pop_back();
+    return listed;
+}
 
 std::string describe(const mode_table& table) {
     std::string text = std::to_string(table.count) + ":";
@@ -99,8 +115,8 @@ void next_calls_before_any_build() {
     for (int call = 1; call <= 3; ++call) {
         held = held && list_display_modes(0) == 0 && list_display_modes(-5) == 0;
     }
-    held = held && script.platform_readings == 0;
-    // Whatever the next calls did to the cursor, a build starts at entry 1.
+    // Nor do they build: the build below gets the first reading, which the script answers.
+    // Whatever the next calls did to the cursor, that build starts at entry 1.
     script.answers[0] = {std::vector{m1024x768, m800x600}};
     held = held && list_display_modes(32) == m800x600 && list_display_modes(0) == m1024x768;
     std::exit(held ? 0 : 1);
@@ -131,13 +147,9 @@ TEST_F(mode_list, merges_without_repeats_and_sorts_by_width_then_height) {
     };
     for (const case_& c : cases) {
         SCOPED_TRACE(c.name);
-        answer_always(c.directx, c.gdi, c.opengl);
-        std::vector<packed_mode> listed{list_display_modes(32)};
-        while (listed.back() != 0) {
-            listed.push_back(list_display_modes(0));
-        }
-        listed.pop_back();
-        EXPECT_EQ(listed, expected);
+        script = source_script{};
+        answer_in_builds(1, c.directx, c.gdi, c.opengl);
+        EXPECT_EQ(listed_at(32), expected);
     }
 }
 
@@ -147,7 +159,8 @@ TEST_F(mode_list, sort_keys_are_signed_width_and_unsigned_height) {
     const packed_mode wide = pack_mode(40000, 1);
     const packed_mode tall = pack_mode(1280, 65535);
     const packed_mode half = pack_mode(1280, 32768);
-    answer_always(std::vector{tall, m1280x1024, wide, half, m800x600}, std::nullopt, std::nullopt);
+    answer_in_builds(3, std::vector{tall, m1280x1024, wide, half, m800x600}, std::nullopt,
+                     std::nullopt);
     EXPECT_EQ(list_display_modes(32), wide);
     EXPECT_EQ(list_display_modes(0), m800x600);
     EXPECT_EQ(list_display_modes(0), m1280x1024);
@@ -175,37 +188,34 @@ TEST_F(mode_list, walks_listing_exhausted_and_rebuild_states) {
     // A new build gathers afresh and starts again at entry 1.
     EXPECT_EQ(list_display_modes(32), m1920x1080);
     EXPECT_EQ(list_display_modes(0), 0);
-    EXPECT_EQ(script.calls[0], 2);
 
     // A build that finds nothing leaves no list behind.
-    script.answers[0] = {};
     EXPECT_EQ(list_display_modes(32), 0);
     EXPECT_EQ(list_display_modes(0), 0);
     EXPECT_EQ(list_display_modes(0), 0);
 }
 
-TEST_F(mode_list, every_build_asks_all_three_sources_at_the_depth) {
-    answer_always(std::nullopt, std::vector{m800x600}, std::nullopt);
-    list_display_modes(24);
-    list_display_modes(0);
-    list_display_modes(16);
-    for (std::size_t source = 0; source < mode_source_count; ++source) {
-        EXPECT_EQ(script.calls[source], 2) << mode_sources[source].name;
-        EXPECT_EQ(script.depths_seen[source], 16) << mode_sources[source].name;
-    }
-    EXPECT_EQ(script.platform_readings, 2) << "one platform reading per build";
+TEST_F(mode_list, every_build_asks_all_three_sources_on_one_reading_at_its_depth) {
+    mode_sources[0].take = naming_source<0>;
+    mode_sources[1].take = naming_source<1>;
+    mode_sources[2].take = naming_source<2>;
+    // Sources that each read the platform would answer 2401, 2402 and 2403 high.
+    EXPECT_EQ(listed_at(24),
+              (std::vector{pack_mode(640, 2401), pack_mode(641, 2401), pack_mode(642, 2401)}));
+    EXPECT_EQ(listed_at(16),
+              (std::vector{pack_mode(640, 1602), pack_mode(641, 1602), pack_mode(642, 1602)}));
 }
 
-TEST_F(mode_list, count_pass_makes_one_build_and_k_next_calls) {
+TEST_F(mode_list, count_pass_counts_one_listing_at_32_to_its_end) {
     const std::vector<packed_mode> modes{m800x600, m1024x768, m1280x720};
     for (std::size_t k = 0; k <= modes.size(); ++k) {
         SCOPED_TRACE("k = " + std::to_string(k));
         script = source_script{};
-        answer_always(std::vector(modes.begin(), modes.begin() + static_cast<std::ptrdiff_t>(k)),
-                      std::nullopt, std::nullopt);
+        // One build's answer: a second build, or one at another depth, finds nothing.
+        answer_in_builds(1,
+                         std::vector(modes.begin(), modes.begin() + static_cast<std::ptrdiff_t>(k)),
+                         std::nullopt, std::nullopt);
         EXPECT_EQ(count_display_modes(), static_cast<std::int64_t>(k));
-        EXPECT_EQ(script.calls[0], 1);
-        EXPECT_EQ(script.depths_seen[0], 32);
         // The count pass read the listing to its end.
         EXPECT_EQ(list_display_modes(0), 0);
     }
@@ -235,21 +245,23 @@ TEST_F(mode_list, take_builds_a_table_from_the_count_and_the_fill_pass) {
     for (const case_& c : cases) {
         SCOPED_TRACE(c.name);
         script = source_script{};
+        // The first build's answer and the second's; a third build would find nothing.
         script.answers[1] = {c.counted, c.filled};
         EXPECT_EQ(describe(take_display_mode_list()), c.table);
-        EXPECT_EQ(script.calls[1], 2) << "one build per pass";
-        EXPECT_EQ(script.platform_readings, 2) << "one platform reading per pass";
     }
 }
 
-TEST_F(mode_list, fill_pass_writes_only_the_rows_it_is_given) {
-    answer_always(std::vector{m800x600, m1024x768, m1280x720}, std::nullopt, std::nullopt);
+TEST_F(mode_list, fill_pass_builds_and_writes_only_the_rows_it_is_given) {
+    // A listing read to its end, then the fill pass with row 0 alone.
+    script.answers[0] = {std::vector{m1920x1080}, std::vector{m800x600, m1024x768, m1280x720}};
+    listed_at(32);
     mode_table table;
     table.rows.assign(1, {0, 0, 0});
     fill_display_modes(table);
     EXPECT_EQ(describe(table), "0: 0/0x0");
-    EXPECT_EQ(script.calls[0], 1) << "the fill pass builds even when it has no row to fill";
-    EXPECT_EQ(list_display_modes(0), m1024x768) << "the build handed out entry 1 alone";
+    // Entry 2 of a fresh build comes next: the fill pass built, with no row to fill, and
+    // handed out entry 1 alone.
+    EXPECT_EQ(list_display_modes(0), m1024x768);
 }
 
 }  // namespace
