@@ -8,8 +8,8 @@ import struct
 import unittest
 
 from display_xvfb import kernel_modes, xvfb
-from harness import (ENTER_PROMPT, TESTBED, UNDER_WINE, TITLE, found, game_folder, lines, main,
-                     run_piped)
+from expected import ENTER_PROMPT, TITLE, found, lines
+from harness import TESTBED, UNDER_WINE, game_folder, main, run_piped
 import make_game_file
 
 SCREEN = (1600, 900)

@@ -14,8 +14,9 @@ import subprocess
 import time
 import unittest
 
-from harness import (ENTER_PROMPT, TESTBED, TIME_LIMIT, UNDER_WINE, command, end_with_parent,
-                     environment, game_folder, lines, main, stop)
+from expected import ENTER_PROMPT, lines
+from harness import (TESTBED, TIME_LIMIT, UNDER_WINE, command, end_with_parent, environment,
+                     game_folder, main, stop)
 import make_game_file
 
 NOT_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
