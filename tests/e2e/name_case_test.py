@@ -4,24 +4,14 @@ the exact name first, then the first name in byte order that differs only in ASC
 cstrike.exe before hl.exe in any case. The texts name the release's file; the file found is
 the one written, and every other stays as it was."""
 
-import struct
 import unittest
 
 from display_xvfb import kernel_modes, xvfb
-from expected import ENTER_PROMPT, TITLE, found, lines
+from expected import ENTER_PROMPT, TITLE, found, lines, patched
 from harness import TESTBED, UNDER_WINE, game_folder, main, run_piped
-import make_game_file
 
 SCREEN = (1600, 900)
 ROW_OF = {"cstrike.exe": 1, "hl.exe": 2}
-
-
-def patched(data, row, slot, w, h):
-    out = bytearray(data)
-    at = make_game_file.slot_offset(row, slot)
-    out[at:at + 2] = struct.pack("<H", w)
-    out[at + 4:at + 6] = struct.pack("<H", h)
-    return bytes(out)
 
 
 @unittest.skipIf(UNDER_WINE, "Windows finds a name in any case by itself")

@@ -6,16 +6,15 @@ X server; the answer probe shows the editing keys alone."""
 
 import os
 import shutil
-import struct
 import subprocess
 import tempfile
 import time
 import unittest
 
 from display_xvfb import kernel_modes, xvfb
-from harness import (TESTBED, TIME_LIMIT, UNDER_WINE, environment, exit_code, game_folder,
-                     main, pty_session)
-import make_game_file
+from expected import patched
+from harness import (TESTBED, TIME_LIMIT, UNDER_WINE, children, environment, exit_code,
+                     game_folder, main, pty_session)
 
 PROBE = os.environ.get("PW_ANSWER_PROBE", "")
 SCREEN = (1600, 900)
@@ -27,15 +26,6 @@ MODE_QUESTION = b"Slot nicht veraendern\r\n"
 ENTER_QUESTION = b"(Enter zum Beenden druecken)\r\n"
 PROMPT = "pw-shell$ "
 TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def patched(data, slot, w, h):
-    """data (a cstrike.exe) with slot set to w x h."""
-    out = bytearray(data)
-    at = make_game_file.slot_offset(1, slot)
-    out[at:at + 2] = struct.pack("<H", w)
-    out[at + 4:at + 6] = struct.pack("<H", h)
-    return bytes(out)
 
 
 def shown_row(written):
@@ -61,15 +51,7 @@ def processor_ticks(pid):
 
 def child_of(pid):
     """The one child process of pid."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open("/proc/%s/stat" % entry) as f:
-                    if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
-                        found.append(int(entry))
-            except (FileNotFoundError, ProcessLookupError):
-                pass
+    found = children(pid)
     assert len(found) == 1, found
     return found[0]
 
@@ -171,7 +153,7 @@ class terminal_kinds(unittest.TestCase):
                 self.assertNotIn(ESC, s.output)
                 self.assertEqual(shown_row(s.output[asked:]), b"1")
                 self.assertIn(b"Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), s.output)
-                self.assertEqual(g.read(), patched(before, 1, w, h))
+                self.assertEqual(g.read(), patched(before, 1, 1, w, h))
 
     def test_editing_keys_where_the_terminal_takes_no_control_sequences(self):
         # (what, keys one by one, field): every key edits as on any terminal, and the row
@@ -272,7 +254,7 @@ class terminal_kinds(unittest.TestCase):
             pane.send(b"\r")
             rows = pane.wait_for(lambda rows: rows[-1] == PROMPT.rstrip(), "the tool's end")
             self.assertIn("Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), rows)
-            self.assertEqual(g.read(), patched(before, 1, w, h))
+            self.assertEqual(g.read(), patched(before, 1, 1, w, h))
 
 
 if __name__ == "__main__":
