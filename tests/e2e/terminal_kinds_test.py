@@ -46,9 +46,11 @@ class terminal_kinds(runs_on_the_display):
 
     def type_and_see(self, s, asked, key, row):
         """Types key, and waits until the row shows row: each key is taken and drawn before
-        the next, as typing by hand does."""
+        the next, as typing by hand does. A control sequence fails at once."""
         s.send(key)
-        s.wait_until(lambda: shown_row(s.output[asked:]) == row, "the row to show %r" % row)
+        s.wait_until(lambda: ESC in s.output[asked:] or shown_row(s.output[asked:]) == row,
+                     "the row to show %r" % row)
+        self.assertNotIn(ESC, s.output[asked:])
 
     def test_no_control_sequences_where_the_terminal_takes_none(self):
         w, h = self.modes[0]
