@@ -21,7 +21,8 @@ def lines(*texts):
 TITLE_LINE = lines("Pixelwarde " + os.environ.get("PW_VERSION", "(PW_VERSION not set)"))
 TITLE = TITLE_LINE + lines("")
 NOT_FOUND = lines("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im falschen Ordner?")
-ENTER_PROMPT = lines("(Enter zum Beenden druecken)")
+ENTER_PROMPT_ROW = "(Enter zum Beenden druecken)"  # as a row of the screen shows it
+ENTER_PROMPT = lines(ENTER_PROMPT_ROW)
 
 HEADER_DIGEST = "DB1131FF326055BD86F7618809AD1B28"  # the text of 4D 5A 90
 TESTBED_GUARD_DIGEST = "142D7D5C902F3B46F3BE6D43EB9AE9BA"  # the text "pixelwarde-testbed"
@@ -42,9 +43,12 @@ SLOTS = "320x240,400x300,000200AA80010000,640x480,800x600,1024x768,1152x864,1280
 SHOWN_SLOTS = [(320, 240), (400, 300), (512, 384), (640, 480), (800, 600), (1024, 768),
                (1152, 864), (1280, 1024)]
 
-# The ends of the three questions, where the run waits for a key.
-SLOT_QUESTION = lines("Welche Aufloesung soll veraendert werden?", "")
-MODE_QUESTION = b"Slot nicht veraendern" + CRLF  # the end of the block's last choice
+# The ends of the three questions, where the run waits for a key, and the rows of the
+# screen that show them.
+SLOT_QUESTION_ROW = "Welche Aufloesung soll veraendert werden?"
+SLOT_QUESTION = lines(SLOT_QUESTION_ROW, "")
+KEEP_CHOICE = "Slot nicht veraendern"
+MODE_QUESTION = KEEP_CHOICE.encode() + CRLF  # the end of the block's last choice
 ENTER_QUESTION = ENTER_PROMPT
 
 # The advice line of exactly 80 characters.
@@ -68,9 +72,13 @@ MAYBE_WRITTEN = lines("Fehler: Die Datei konnte nicht geschrieben werden.",
                       "Der Slot ist moeglicherweise veraendert. Bitte das Backup zurueckspielen!")
 
 
+def warning(name):
+    """The listing's first line, which names the release's file."""
+    return lines("Warnung! Dieses Programm veraendert die %s." % name)
+
+
 def slot_listing(name):
-    out = lines("Warnung! Dieses Programm veraendert die %s." % name,
-                "Bitte vor Benutzung ein Backup anlegen.", "",
+    out = warning(name) + lines("Bitte vor Benutzung ein Backup anlegen.", "",
                 "Welche CS-Aufloesung soll ersetzt werden?", "")
     for k, (w, h) in enumerate(SHOWN_SLOTS, 1):
         out += lines("(%d)  %dx %d" % (k, w, h))
@@ -88,7 +96,12 @@ def mode_block(slot, modes):
                 "Welche der verfuegbaren Aufloesungen soll verwendet werden?")
     for i, (mw, mh) in enumerate(modes, 1):
         out += lines("(%d) %dx%d" % (i, mw, mh))
-    return out + lines("(%d) Slot nicht veraendern" % (len(modes) + 1))
+    return out + lines(keep_choice(modes))
+
+
+def keep_choice(modes):
+    """The mode block's last choice, after the modes."""
+    return "(%d) %s" % (len(modes) + 1, KEEP_CHOICE)
 
 
 def advice(w, h):

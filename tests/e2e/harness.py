@@ -1,6 +1,6 @@
 """Runs the built programs as a user would, in a scratch game folder: with piped input and
-output, in a pseudo-terminal, as a job of an interactive shell, or in a tmux pane; under Wine
-for the Windows build.
+output, in a pseudo-terminal, or in a tmux pane, alone or as a job of an interactive shell;
+under Wine for the Windows build.
 
 Every kind of session has the same surface:
   start    make one (a with-block stops it at its end, whatever happened inside)
@@ -254,6 +254,8 @@ class _stream_session(_session):
         """Writes data as fast as the program takes it, taking its output meanwhile so that
         neither side waits on the other. Input that the program no longer takes (it ended
         or closed it) is dropped: what it did is in its output and its exit code."""
+        if not data:
+            return
         if self._in < 0:
             raise AssertionError("the program's input is closed")
         deadline = time.monotonic() + self.limit
@@ -304,14 +306,18 @@ class piped_session(_stream_session):
     error is kept apart, and shown when a test fails.
 
     argv, when given, is the whole command line (searched for in PATH). closed names the
-    standard streams (0, 1, 2) that the program starts without."""
+    standard streams (0, 1, 2) that the program starts without; ignored the signals that it
+    starts with ignored, as nohup or a script's background job leaves them."""
 
-    def __init__(self, program, folder, env=None, argv=None, closed=(), limit=TIME_LIMIT):
+    def __init__(self, program, folder, env=None, argv=None, closed=(), ignored=(),
+                 limit=TIME_LIMIT):
         super().__init__(limit)
         self._errors = tempfile.TemporaryFile()
 
         def before_exec():
             end_with_parent()
+            for number in ignored:
+                signal.signal(number, signal.SIG_IGN)
             for fd in closed:
                 os.close(fd)
 
@@ -368,10 +374,11 @@ class piped_session(_stream_session):
         self._errors.close()
 
 
-def run_piped(program, folder, data=b"", env=None, keep_open=False, argv=None):
+def run_piped(program, folder, data=b"", env=None, keep_open=False, argv=None, closed=()):
     """A whole run with data as standard input, which then ends; keep_open leaves it open,
-    to show that the run does not wait for more. Gives (exit code, standard output)."""
-    with piped_session(program, folder, env=env, argv=argv) as s:
+    to show that the run does not wait for more. closed is as for piped_session. Gives
+    (exit code, standard output)."""
+    with piped_session(program, folder, env=env, argv=argv, closed=closed) as s:
         s.send(data)
         if not keep_open:
             s.close_input()
@@ -453,21 +460,33 @@ def children(pid):
     return found
 
 
+def process_stat(pid):
+    """(state, processor ticks used) of a process, as /proc shows them."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return fields[0], int(fields[11]) + int(fields[12])
+
+
+def ticks_over(s, pid, seconds):
+    """Processor ticks a process uses while the session's output is taken for a while."""
+    _, before = process_stat(pid)
+    s.watch(seconds)
+    _, after = process_stat(pid)
+    return after - before
+
+
 SHELLS = {"dash": ["dash", "-i"], "bash": ["bash", "--norc", "--noprofile", "-i"]}
 
 
-class shell_session(pty_session):
-    """An interactive shell with job control (dash, which leaves the terminal settings to its
-    jobs, or bash) in a pseudo-terminal, started in folder; ready once its prompt shows.
-    Jobs run in process groups of their own: stop ends those it has seen too."""
+class _shell:
+    """What an interactive shell with job control does in any kind of session: its prompt,
+    command lines, its one job. Jobs run in process groups of their own: stop ends those it
+    has seen too."""
 
     PROMPT = b"pw-shell$ "
+    ENV = {"PS1": PROMPT.decode(), "ENV": "", "HISTFILE": "/dev/null"}
 
-    def __init__(self, folder, env=None, shell="dash", columns=80, rows=24, limit=TIME_LIMIT):
-        env = dict(env or {}, PS1=self.PROMPT.decode(), ENV="", TERM="xterm")
-        super().__init__(None, folder, env=env, columns=columns, rows=rows, argv=SHELLS[shell],
-                         limit=limit)
-        self._jobs = []
+    def _ready(self):
         try:
             self.expect_prompt()
         except BaseException:
@@ -477,9 +496,6 @@ class shell_session(pty_session):
     def run(self, line):
         """Types a command line and Enter."""
         self.send(line.encode() + b"\r")
-
-    def expect_prompt(self):
-        self.expect(self.PROMPT)
 
     def job(self):
         """The process id of the shell's one child: the job it runs."""
@@ -502,6 +518,22 @@ class shell_session(pty_session):
                 pass
         self._jobs = []
         super().stop()
+
+
+class shell_session(_shell, pty_session):
+    """An interactive shell with job control (dash, which leaves the terminal settings to its
+    jobs, or bash) in a pseudo-terminal, started in folder; ready once its prompt shows."""
+
+    def __init__(self, folder, env=None, shell="dash", columns=80, rows=24, limit=TIME_LIMIT):
+        self._jobs = []
+        env = dict(env or {}, TERM="xterm", **self.ENV)
+        super().__init__(None, folder, env=env, columns=columns, rows=rows, argv=SHELLS[shell],
+                         limit=limit)
+        self._ready()
+
+    def expect_prompt(self):
+        """Waits for the next prompt."""
+        self.expect(self.PROMPT)
 
 
 class tmux_pane(_session):
@@ -555,6 +587,14 @@ class tmux_pane(_session):
         """The pane's rows as tmux shows them, blanks at their ends left out."""
         return self._tmux("capture-pane", "-p").removesuffix("\n").split("\n")
 
+    def lines(self):
+        """The screen as its reader sees it: rows that wrapped joined into one line, blanks at
+        the ends of lines and blank lines at the end left out."""
+        rows = [row.rstrip(" ") for row in self._tmux("capture-pane", "-p", "-J").split("\n")]
+        while rows and not rows[-1]:
+            rows.pop()
+        return rows
+
     def cursor(self):
         x, y = self._tmux("display-message", "-p", "#{cursor_x} #{cursor_y}").split()
         return int(x), int(y)
@@ -563,6 +603,12 @@ class tmux_pane(_session):
         """Waits until the screen shows text (a str; a line end stands between rows)."""
         self.wait_until(lambda: text in "\n".join(self.screen()),
                         "%r on the screen" % text, limit)
+
+    def expect_last_line(self, text, limit=None):
+        """Waits until the last line of the screen that is not blank is text, as lines()
+        gives it."""
+        self.wait_until(lambda: self.lines()[-1:] == [text], "%r on the last line" % text,
+                        limit)
 
     def expect_rows(self, first_row, rows, cursor=None, limit=None):
         """Waits until the screen shows rows from first_row on, and the cursor at cursor
@@ -619,6 +665,24 @@ class tmux_pane(_session):
         if result.returncode != 0:
             raise AssertionError("tmux %s: %s" % (" ".join(args), result.stderr.decode()))
         return result.stdout.decode("utf-8")
+
+
+class tmux_shell(_shell, tmux_pane):
+    """An interactive shell with job control (bash, or dash) in a tmux pane, started in
+    folder; ready once its prompt shows."""
+
+    def __init__(self, folder, env=None, shell="bash", columns=80, rows=24, limit=TIME_LIMIT):
+        self._jobs = []
+        # Given on the command line: tmux gives its panes a TERM of its own, and no PS1.
+        settings = ["%s=%s" % pair for pair in dict(self.ENV, TERM="xterm").items()]
+        super().__init__(None, folder, env=env, columns=columns, rows=rows,
+                         argv=["env"] + settings + SHELLS[shell], limit=limit)
+        self._ready()
+
+    def expect_prompt(self):
+        """Waits until the screen's last line is a prompt alone: the shell waits for a
+        command line."""
+        self.expect_last_line(self.PROMPT.decode().rstrip(" "))
 
 
 def main():

@@ -9,27 +9,13 @@ import unittest
 
 from display_xvfb import SCREEN, kernel_modes, xvfb
 from expected import ENTER_PROMPT, MODE_QUESTION, SLOT_QUESTION, chosen_line, patched
-from harness import TESTBED, UNDER_WINE, game_folder, main, shell_session
+from harness import (TESTBED, UNDER_WINE, game_folder, main, process_stat, shell_session,
+                     ticks_over)
 
 CTRL_Z = b"\x1a"
 TICKS = os.sysconf("SC_CLK_TCK")
 # How long the processor time of a waiting job is watched.
 WATCHED = 0.5
-
-
-def process_stat(pid):
-    """(state, processor ticks used) of a process."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return fields[0], int(fields[11]) + int(fields[12])
-
-
-def ticks_over(s, job, seconds):
-    """Processor ticks the job uses while the shell's output is taken for a while."""
-    _, before = process_stat(job)
-    s.watch(seconds)
-    _, after = process_stat(job)
-    return after - before
 
 
 @unittest.skipIf(UNDER_WINE, "job control is for the Linux build")

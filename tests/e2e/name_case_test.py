@@ -6,29 +6,18 @@ the one written, and every other stays as it was."""
 
 import unittest
 
-from display_xvfb import kernel_modes, xvfb
-from expected import ENTER_PROMPT, TITLE, found, lines, patched
+from display_xvfb import runs_on_the_display
+from expected import ENTER_PROMPT, TITLE, chosen_line, found, lines, patched, warning
 from harness import TESTBED, UNDER_WINE, game_folder, main, run_piped
 
-SCREEN = (1600, 900)
 ROW_OF = {"cstrike.exe": 1, "hl.exe": 2}
 
 
 @unittest.skipIf(UNDER_WINE, "Windows finds a name in any case by itself")
-class names_in_any_case(unittest.TestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = xvfb("%dx%dx24" % SCREEN).__enter__()
-        cls.env = {"DISPLAY": cls.server.display}
-        cls.first_mode = sorted({SCREEN} | kernel_modes())[0]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+class names_in_any_case(runs_on_the_display):
 
     def test_which_file_is_found_and_written(self):
-        w, h = self.first_mode
+        w, h = self.modes[0]
         # (files in the folder, the release they are named for, the one written)
         cases = [
             (["CSTRIKE.EXE"], "cstrike.exe", "CSTRIKE.EXE"),
@@ -41,12 +30,11 @@ class names_in_any_case(unittest.TestCase):
         for names, release, written in cases:
             with self.subTest(names), game_folder() as g:
                 before = {name: g.write_game(name, ROW_OF[name.lower()]) for name in names}
-                status, out = run_piped(TESTBED, g.path, b"11\r\r", env=self.env)
+                status, out = run_piped(TESTBED, g.path, b"11\r\r", env=self.display.env)
                 self.assertEqual(status, 0)
                 self.assertTrue(out.startswith(TITLE + found(release)), out)
-                self.assertIn(lines("Warnung! Dieses Programm veraendert die %s." % release),
-                              out)
-                self.assertIn(lines("Sie haben die Aufloesung %dx%d gewaehlt." % (w, h)), out)
+                self.assertIn(warning(release), out)
+                self.assertIn(lines(chosen_line(w, h)), out)
                 self.assertTrue(out.endswith(ENTER_PROMPT), out)
                 for name, data in before.items():
                     expected = (patched(data, ROW_OF[name.lower()], 1, w, h) if name == written

@@ -6,25 +6,18 @@ X server; the answer probe shows the editing keys alone."""
 
 import os
 import shutil
-import subprocess
-import tempfile
-import time
 import unittest
 
-from display_xvfb import kernel_modes, xvfb
-from expected import patched
-from harness import (TESTBED, TIME_LIMIT, UNDER_WINE, children, environment, exit_code,
-                     game_folder, main, pty_session)
+from display_xvfb import runs_on_the_display
+from expected import (ENTER_PROMPT, ENTER_PROMPT_ROW, MODE_QUESTION, PROBE_READY,
+                      SLOT_QUESTION, SLOT_QUESTION_ROW, chosen_line, keep_choice, patched)
+from harness import (ANSWER_PROBE, TESTBED, UNDER_WINE, game_folder, main, pty_session,
+                     ticks_over, tmux_pane, tmux_shell)
 
-PROBE = os.environ.get("PW_ANSWER_PROBE", "")
-SCREEN = (1600, 900)
 ESC = b"\x1b"
 LEFT, HOME, END, DELETE = ESC + b"[D", ESC + b"[H", ESC + b"[F", ESC + b"[3~"
 BACKSPACE = b"\x7f"
-SLOT_QUESTION = b"Welche Aufloesung soll veraendert werden?\r\n\r\n"
-MODE_QUESTION = b"Slot nicht veraendern\r\n"
-ENTER_QUESTION = b"(Enter zum Beenden druecken)\r\n"
-PROMPT = "pw-shell$ "
+CTRL_Z = b"\x1a"
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -43,138 +36,73 @@ def shown_row(written):
     return bytes(row).rstrip(b" ")
 
 
-def processor_ticks(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
-
-
-def child_of(pid):
-    """The one child process of pid."""
-    found = children(pid)
-    assert len(found) == 1, found
-    return found[0]
-
-
-class tmux_pane:
-    """A command in the one pane of a private tmux server (its own socket), started in
-    folder; the server is ended by that socket."""
-
-    def __init__(self, command, folder, env, columns=80, rows=30):
-        self.scratch = tempfile.mkdtemp(prefix="pixelwarde-tmux-")
-        self.socket = os.path.join(self.scratch, "socket")
-        config = os.path.join(self.scratch, "tmux.conf")
-        with open(config, "w") as f:
-            f.write("set -g status off\nset -g remain-on-exit on\n")
-        env = dict(env)
-        env.pop("TMUX", None)
-        self._tmux(["-f", config, "new-session", "-d", "-x", str(columns), "-y", str(rows),
-                    "-c", folder] + command, env)
-
-    def _tmux(self, args, env=None):
-        result = subprocess.run(["tmux", "-S", self.socket] + args, env=env,
-                                capture_output=True, timeout=TIME_LIMIT)
-        if result.returncode != 0:
-            raise AssertionError("tmux %s: %s" % (args, result.stderr))
-        return result.stdout.decode("utf-8", "replace")
-
-    def send(self, data):
-        """Bytes as the terminal sends them for the keys typed."""
-        self._tmux(["send-keys", "-H"] + ["%02x" % b for b in data])
-
-    def lines(self):
-        """The screen, rows that wrapped joined into one line, trailing blank rows dropped."""
-        rows = self._tmux(["capture-pane", "-p", "-J"]).split("\n")
-        while rows and not rows[-1].strip():
-            rows.pop()
-        return [row.rstrip(" ") for row in rows]
-
-    def wait_for(self, condition, what):
-        deadline = time.monotonic() + TIME_LIMIT
-        while not condition(self.lines()):
-            if time.monotonic() > deadline:
-                raise AssertionError("waited in vain for %s; screen: %r" % (what, self.lines()))
-            time.sleep(0.05)
-        return self.lines()
-
-    def resize(self, columns, rows):
-        self._tmux(["resize-window", "-x", str(columns), "-y", str(rows)])
-
-    def first_process(self):
-        return int(self._tmux(["display-message", "-p", "#{pane_pid}"]))
-
-    def close(self):
-        subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True,
-                       timeout=TIME_LIMIT)
-        shutil.rmtree(self.scratch, ignore_errors=True)
-
-
 @unittest.skipIf(UNDER_WINE, "terminals and job control are the Linux build's")
-class terminal_kinds(unittest.TestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = xvfb("%dx%dx24" % SCREEN).__enter__()
-        cls.env = {"DISPLAY": cls.server.display}
-        cls.first_mode = sorted({SCREEN} | kernel_modes())[0]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+class terminal_kinds(runs_on_the_display):
 
     def session(self, program, folder, env):
         s = pty_session(program, folder, env=env)
         self.addCleanup(s.stop)
         return s
 
-    def pane(self, command, folder, **size):
-        pane = tmux_pane(command, folder, environment(self.env), **size)
-        self.addCleanup(pane.close)
-        return pane
+    def type_and_see(self, s, asked, key, row):
+        """Types key, and waits until the row shows row: each key is taken and drawn before
+        the next, as typing by hand does. A control sequence fails at once."""
+        s.send(key)
+        s.wait_until(lambda: ESC in s.output[asked:] or shown_row(s.output[asked:]) == row,
+                     "the row to show %r" % row)
+        self.assertNotIn(ESC, s.output[asked:])
 
     def test_no_control_sequences_where_the_terminal_takes_none(self):
-        w, h = self.first_mode
+        w, h = self.modes[0]
         for term in ("dumb", "emacs", "cons25"):
             with self.subTest(term), game_folder() as g:
                 before = g.write_game()
-                s = self.session(TESTBED, g.path, dict(self.env, TERM=term))
+                s = self.session(TESTBED, g.path, dict(self.display.env, TERM=term))
                 s.expect(SLOT_QUESTION)
                 s.send(b"1")
                 s.expect(MODE_QUESTION)
                 asked = len(s.output)
                 s.send(b"2")
-                s.expect(b"2")  # echoed as typed, after the mode block
-                s.send(BACKSPACE)
-                s.send(b"1")
+                s.expect(b"2")  # echoed as typed
+                self.type_and_see(s, asked, BACKSPACE, b"")
+                self.type_and_see(s, asked, b"1", b"1")
                 s.send(b"\r")
-                s.expect(ENTER_QUESTION)
+                s.expect(ENTER_PROMPT)
                 s.send(b"\r")
-                self.assertEqual(exit_code(s.wait()), 0)
+                self.assertEqual(s.wait(), 0)
                 self.assertNotIn(ESC, s.output)
                 self.assertEqual(shown_row(s.output[asked:]), b"1")
-                self.assertIn(b"Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), s.output)
+                self.assertIn(chosen_line(w, h).encode(), s.output)
                 self.assertEqual(g.read(), patched(before, 1, 1, w, h))
 
     def test_editing_keys_where_the_terminal_takes_no_control_sequences(self):
-        # (what, keys one by one, field): every key edits as on any terminal, and the row
-        # shows it.
+        # (what, keys one by one each with the row shown after it, field): every key edits
+        # as on any terminal, and the row shows it.
         cases = [
-            ("insert in the middle", [b"1", b"3", LEFT, LEFT, b"2"], b"213"),
-            ("Home, Del and End", [b"x", b"1", b"2", HOME, DELETE, END, b"3"], b"123"),
-            ("Esc erases the line", [b"9", b"8", b"7", ESC, b"5"], b"5"),
-            ("Backspace in the middle", [b"1", b"x", b"2", LEFT, BACKSPACE], b"12"),
-            ("a line longer than the row", [b"4" * 100, HOME, DELETE], b"4" * 99),
+            ("insert in the middle",
+             [(b"1", b"1"), (b"3", b"13"), (LEFT, b"13"), (LEFT, b"13"), (b"2", b"213")],
+             b"213"),
+            ("Home, Del and End",
+             [(b"x", b"x"), (b"1", b"x1"), (b"2", b"x12"), (HOME, b"x12"), (DELETE, b"12"),
+              (END, b"12"), (b"3", b"123")], b"123"),
+            # A lone Esc is told from a sequence by the pause after it: the next key waits
+            # for the erased row.
+            ("Esc erases the line",
+             [(b"9", b"9"), (b"8", b"98"), (b"7", b"987"), (ESC, b""), (b"5", b"5")], b"5"),
+            ("Backspace in the middle",
+             [(b"1", b"1"), (b"x", b"1x"), (b"2", b"1x2"), (LEFT, b"1x2"),
+              (BACKSPACE, b"12")], b"12"),
+            # Too long to be drawn again in place, the line stays as it is until the end.
+            ("a line longer than the row",
+             [(b"4" * 100, b"4" * 100), (HOME, b"4" * 100), (DELETE, b"4" * 100)], b"4" * 99),
         ]
-        for what, keys, field in cases:
+        for what, steps, field in cases:
             with self.subTest(what), game_folder() as g:
-                s = self.session(PROBE, g.path, {"TERM": "dumb"})
-                s.expect(b"answer?\r\n")
+                s = self.session(ANSWER_PROBE, g.path, {"TERM": "dumb"})
+                s.expect(PROBE_READY.encode() + b"\r\n")
                 asked = len(s.output)
-                for key in keys:
-                    s.send(key)
-                    # A lone Esc is told from a sequence by the pause after it, longer than
-                    # the tool's escape wait; the other keys are spaced as typed by hand.
-                    time.sleep(0.2 if key == ESC else 0.05)
+                for key, row in steps:
+                    self.type_and_see(s, asked, key, row)
                 s.send(b"\r")
                 s.expect(b"choice=")
                 s.wait()
@@ -189,76 +117,70 @@ class terminal_kinds(unittest.TestCase):
     def test_redraw_after_a_resize_uses_the_new_width(self):
         with game_folder() as g:
             g.write_game()
-            pane = self.pane([TESTBED], g.path, columns=80, rows=30)
-            pane.wait_for(lambda rows: "Welche Aufloesung soll veraendert werden?" in rows,
-                          "the slot question")
-            pane.send(b"1")
-            pane.wait_for(lambda rows: rows[-1].endswith("Slot nicht veraendern"),
-                          "the mode question")
-            answer = "0123456789" * 15
-            pane.send(answer.encode())
-            pane.wait_for(lambda rows: rows[-1] == answer, "the answer on two rows")
-            pane.resize(40, 30)
-            pane.send(HOME + b"x")
+            with tmux_pane(TESTBED, g.path, env=self.display.env, columns=80, rows=30) as pane:
+                pane.expect(SLOT_QUESTION_ROW)
+                pane.send(b"1")
+                pane.expect_last_line(keep_choice(self.modes))
+                answer = "0123456789" * 15
+                pane.send(answer.encode())
+                pane.expect_last_line(answer)  # on two rows, joined
+                pane.resize(40, 30)
+                pane.send(HOME + b"x")
 
-            def after_question(rows):
-                last = max(i for i, row in enumerate(rows) if row.endswith("nicht veraendern"))
-                return rows[last + 1:]
+                def after_question():
+                    rows = pane.lines()
+                    last = max(i for i, row in enumerate(rows)
+                               if row.endswith(keep_choice(self.modes)))
+                    return rows[last + 1:]
 
-            pane.wait_for(lambda rows: ("x" + answer) in "".join(after_question(rows)),
-                          "the edited answer")
-            # Once, and nothing of the line as it was before the resize beside it.
-            self.assertEqual(after_question(pane.lines()), ["x" + answer])
+                pane.wait_until(lambda: ("x" + answer) in "".join(after_question()),
+                                "the edited answer")
+                # Once, and nothing of the line as it was before the resize beside it.
+                self.assertEqual(after_question(), ["x" + answer])
 
     def test_continued_in_the_background_draws_nothing(self):
-        w, h = self.first_mode
+        w, h = self.modes[0]
+        prompt = tmux_shell.PROMPT.decode()
         with game_folder() as g:
             before = g.write_game()
-            env = {"PS1": PROMPT, "TERM": "xterm", "HISTFILE": "/dev/null"}
-            pane = self.pane(["env"] + ["%s=%s" % kv for kv in env.items()] +
-                             ["bash", "--norc", "--noprofile", "-i"], g.path)
-            pane.wait_for(lambda rows: rows and rows[-1] == PROMPT.rstrip(), "the prompt")
-            pane.send(TESTBED.encode() + b"\r")
-            pane.wait_for(lambda rows: "Welche Aufloesung soll veraendert werden?" in rows,
-                          "the slot question")
-            tool = child_of(pane.first_process())
-            pane.send(b"1")
-            pane.wait_for(lambda rows: rows[-1].endswith("Slot nicht veraendern"),
-                          "the mode question")
-            pane.send(b"1")
-            pane.wait_for(lambda rows: rows[-1] == "1", "the answer")
-            pane.send(b"\x1a")  # Ctrl+Z
-            pane.wait_for(lambda rows: rows[-1] == PROMPT.rstrip(), "the prompt after Ctrl+Z")
-            pane.send(b"kill -CONT %1\r")
-            command = PROMPT + "kill -CONT %1"
-            pane.wait_for(lambda rows: rows[-1] == PROMPT.rstrip() and command in rows,
-                          "the prompt after kill -CONT")
-            # Nothing is to be seen after it, nor any processor time used: what the tool
-            # would draw has had its time. The shell may report the job stopped again, at
-            # once or at its next prompt; that is the shell's, not the tool's.
-            ticks = processor_ticks(tool)
-            time.sleep(1)
-            self.assertLessEqual(processor_ticks(tool) - ticks, 2 * TICKS // 100)
-            rows = pane.lines()
-            after = rows[len(rows) - 1 - rows[::-1].index(command) + 1:]
-            self.assertEqual([row for row in after
-                              if row and row != PROMPT.rstrip() and "Stopped" not in row],
-                             [], rows)
-            self.assertEqual(rows[-1], PROMPT.rstrip(), rows)
-            pane.send(b"fg\r")
-            pane.wait_for(lambda rows: rows[-1] == "1" and (PROMPT + "fg") in rows,
-                          "the answer again after fg")
-            pane.send(b"\r")
-            pane.wait_for(lambda rows: ENTER_QUESTION.decode().strip() in rows,
-                          "the Enter prompt")
-            pane.send(b"\r")
-            rows = pane.wait_for(lambda rows: rows[-1] == PROMPT.rstrip(), "the tool's end")
-            self.assertIn("Sie haben die Aufloesung %dx%d gewaehlt." % (w, h), rows)
-            self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+            with tmux_shell(g.path, env=self.display.env, shell="bash", rows=30) as pane:
+                pane.run(TESTBED)
+                pane.expect(SLOT_QUESTION_ROW)
+                tool = pane.job()
+                pane.send(b"1")
+                pane.expect_last_line(keep_choice(self.modes))
+                pane.send(b"1")
+                pane.expect_last_line("1")
+                pane.send(CTRL_Z)
+                pane.expect_prompt()
+                command = prompt + "kill -CONT %1"
+                pane.run("kill -CONT %1")
+                pane.expect(command)
+                pane.expect_prompt()
+                # Nothing is to be seen after it, nor any processor time used: what the tool
+                # would draw has had its time, a second, which no text can show. The shell
+                # may report the job stopped again, at once or at its next prompt; that is
+                # the shell's, not the tool's.
+                self.assertLessEqual(ticks_over(pane, tool, 1), 2 * TICKS // 100)
+                rows = pane.lines()
+                after = rows[len(rows) - 1 - rows[::-1].index(command) + 1:]
+                self.assertEqual([row for row in after
+                                  if row and row != prompt.rstrip() and "Stopped" not in row],
+                                 [], rows)
+                self.assertEqual(rows[-1], prompt.rstrip(), rows)
+                pane.run("fg")
+                pane.expect(prompt + "fg")
+                pane.expect_last_line("1")  # the answer again
+                pane.send(b"\r")
+                pane.expect(ENTER_PROMPT_ROW)
+                pane.send(b"\r")
+                pane.expect_prompt()
+                self.assertIn(chosen_line(w, h), pane.lines())
+                self.assertEqual(g.read(), patched(before, 1, 1, w, h))
 
 
 if __name__ == "__main__":
-    if not PROBE:
+    if not ANSWER_PROBE:
         raise SystemExit("PW_ANSWER_PROBE must name the answer probe")
     if shutil.which("tmux") is None:
         raise SystemExit("tmux is needed for the terminal tests")
