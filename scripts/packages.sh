@@ -8,13 +8,14 @@
 # Group name -> packages.
 declare -A pw_packages=(
   # every build
-  [build]="cmake make python3 git"
-  # the native build (GoogleTest is part of its configure) and the xcb headers
-  [native]="g++ googletest libxcb1-dev libxcb-randr0-dev"
+  [build]="cmake ninja-build python3 git"
+  # the native builds: GoogleTest as Debian built it, and the xcb headers
+  [native]="g++ libgtest-dev libxcb1-dev libxcb-randr0-dev"
   # scripts/run's demo on a machine without a display
   [demo]="xvfb"
-  # the Windows builds (posix thread model for the tests, win32 for the release) under Wine
-  [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 wine wine64"
+  # the Windows builds (posix thread model for the tests, win32 for the release) under Wine,
+  # and GoogleTest's sources, which the Windows test build compiles
+  [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 googletest wine wine64"
   # the tests: X servers (Xvfb, Xorg with the dummy driver), xrandr, terminals, tracing,
   # xdotool to press Enter in a console window, and FUSE for a file system that fails on request
   [test]="xvfb x11-xserver-utils xserver-xorg-core xserver-xorg-video-dummy locales tmux strace xdotool fuse3 libfuse3-dev pkg-config"
