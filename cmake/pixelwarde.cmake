@@ -17,7 +17,10 @@ function(pw_add_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest_main)
-  target_compile_options(${name} PRIVATE -fexceptions)
+  # The test programs' own code is compiled for debugging, whatever the build's level: its
+  # speed does not matter, and the code under test comes from the libraries, built as the
+  # preset says.
+  target_compile_options(${name} PRIVATE -fexceptions -Og)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 300)
   pw_runs_under_wine(${name})
