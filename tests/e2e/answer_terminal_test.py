@@ -15,16 +15,13 @@ import sys
 import time
 import unittest
 
-from expected import PROBE_READY as READY, probe_report as report
+from expected import (DELETE, DOWN, END, ESC, HOME, LEFT, PROBE_READY as READY, RIGHT, UP,
+                      probe_report as report)
 from harness import ANSWER_PROBE, UNDER_WINE, command, game_folder, own_wine_prefix, tmux_pane
 
 # A paste of 20,000 characters is shown in well under a second, under Wine as well; drawn
 # character by character it took half a minute there.
 PASTE_LIMIT = 5
-
-ESC = b"\x1b"
-LEFT, RIGHT, UP, DOWN = ESC + b"[D", ESC + b"[C", ESC + b"[A", ESC + b"[B"
-HOME, END, DELETE = ESC + b"[H", ESC + b"[F", ESC + b"[3~"
 
 
 class probe_pane(tmux_pane):

@@ -11,6 +11,13 @@ import make_game_file  # noqa: E402
 
 CRLF = b"\r\n"
 
+# Keys as an xterm sends them.
+ESC = b"\x1b"
+LEFT, RIGHT, UP, DOWN = ESC + b"[D", ESC + b"[C", ESC + b"[A", ESC + b"[B"
+HOME, END, DELETE = ESC + b"[H", ESC + b"[F", ESC + b"[3~"
+BACKSPACE = b"\x7f"
+CTRL_Z = b"\x1a"
+
 
 def lines(*texts):
     """The console bytes of whole lines."""

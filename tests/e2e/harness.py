@@ -460,6 +460,9 @@ def children(pid):
     return found
 
 
+TICKS = os.sysconf("SC_CLK_TCK")  # processor ticks a second, as process_stat counts them
+
+
 def process_stat(pid):
     """(state, processor ticks used) of a process, as /proc shows them."""
     with open("/proc/%d/stat" % pid) as f:

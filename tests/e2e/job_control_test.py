@@ -4,16 +4,13 @@ job-control shell (dash, which leaves the terminal settings to its jobs) in a ps
 At each prompt Ctrl+Z must stop it with the terminal given back and no processor time used;
 fg must bring it back in raw mode, and the run must then end with the right file bytes."""
 
-import os
 import unittest
 
 from display_xvfb import SCREEN, kernel_modes, xvfb
-from expected import ENTER_PROMPT, MODE_QUESTION, SLOT_QUESTION, chosen_line, patched
-from harness import (TESTBED, UNDER_WINE, game_folder, main, process_stat, shell_session,
+from expected import CTRL_Z, ENTER_PROMPT, MODE_QUESTION, SLOT_QUESTION, chosen_line, patched
+from harness import (TESTBED, TICKS, UNDER_WINE, game_folder, main, process_stat, shell_session,
                      ticks_over)
 
-CTRL_Z = b"\x1a"
-TICKS = os.sysconf("SC_CLK_TCK")
 # How long the processor time of a waiting job is watched.
 WATCHED = 0.5
 

@@ -4,21 +4,16 @@ emacs, cons25), a window resized while an answer is typed, and a job continued i
 background by an interactive shell. The testbed runs the whole dialogue against a private
 X server; the answer probe shows the editing keys alone."""
 
-import os
 import shutil
 import unittest
 
 from display_xvfb import runs_on_the_display
-from expected import (ENTER_PROMPT, ENTER_PROMPT_ROW, MODE_QUESTION, PROBE_READY,
-                      SLOT_QUESTION, SLOT_QUESTION_ROW, chosen_line, keep_choice, patched)
-from harness import (ANSWER_PROBE, TESTBED, UNDER_WINE, game_folder, main, pty_session,
+from expected import (BACKSPACE, CTRL_Z, DELETE, END, ENTER_PROMPT, ENTER_PROMPT_ROW, ESC, HOME,
+                      LEFT, MODE_QUESTION, PROBE_READY, SLOT_QUESTION, SLOT_QUESTION_ROW,
+                      chosen_line, keep_choice, patched)
+from harness import (ANSWER_PROBE, TESTBED, TICKS, UNDER_WINE, game_folder, main, pty_session,
                      ticks_over, tmux_pane, tmux_shell)
 
-ESC = b"\x1b"
-LEFT, HOME, END, DELETE = ESC + b"[D", ESC + b"[H", ESC + b"[F", ESC + b"[3~"
-BACKSPACE = b"\x7f"
-CTRL_Z = b"\x1a"
-TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def shown_row(written):
