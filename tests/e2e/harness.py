@@ -478,6 +478,13 @@ def ticks_over(s, pid, seconds):
     return after - before
 
 
+def write_calls(pid):
+    """The write system calls a process has made, as /proc counts them. On Linux a drawing of
+    the line is one write; under Wine every console call is a write to the Wine server."""
+    with open("/proc/%d/io" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("syscw:"))
+
+
 SHELLS = {"dash": ["dash", "-i"], "bash": ["bash", "--norc", "--noprofile", "-i"]}
 
 
@@ -542,7 +549,7 @@ class shell_session(_shell, pty_session):
 class tmux_pane(_session):
     """The program in the pane of a private tmux server (its own socket), columns x rows:
     keys are written as a terminal sends them, the screen is what tmux shows, and output holds
-    every byte the program wrote. The pane stays when the program ends, so that its last
+    the bytes the program wrote (all of them once whole_output is called). The pane stays when the program ends, so that its last
     screen can be read; expect waits for a text on the screen.
 
     argv, when given, is the whole command line (searched for in PATH)."""
@@ -564,8 +571,10 @@ class tmux_pane(_session):
                        "-c", folder, shlex.join(argv or command(program)), env=env)
             self._server, self.pid = map(int, self._tmux("display-message", "-p",
                                                          "#{pid} #{pane_pid}").split())
-            # Everything the program writes, byte for byte.
-            self._tmux("pipe-pane", "-o", "cat > " + shlex.quote(self._raw))
+            # Everything the program writes, byte for byte; the mark is made once the record
+            # has ended and cat has written all it was given.
+            self._tmux("pipe-pane", "-o", "cat > %s && : > %s.whole"
+                       % (shlex.quote(self._raw), shlex.quote(self._raw)))
         except BaseException:
             self.stop()  # no test holds the pane yet to end it
             raise
@@ -626,6 +635,17 @@ class tmux_pane(_session):
                         % (where, rows,
                            "" if cursor is None else " with the cursor at %s" % (cursor,)),
                         limit)
+
+    def whole_output(self):
+        """Ends the record of what the program writes, while it runs, and gives all that tmux
+        had passed on to the record. Until then output holds what had reached the record when
+        it was last read."""
+        self._tmux("pipe-pane")
+        self.wait_until(lambda: os.path.exists(self._raw + ".whole"),
+                        "the record of the output to be complete")
+        with open(self._raw, "rb") as f:
+            self.output = f.read()
+        return self.output
 
     def _collect(self, limit):
         time.sleep(min(limit, 0.05))
