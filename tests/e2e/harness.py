@@ -67,28 +67,6 @@ def environment(extra=None):
     return env
 
 
-def wine_errors_file(folder=None):
-    """Under Wine, a new file for the error stream of a program on a terminal, else None.
-    Wine's loader writes notes there, and so does the desktop process that a window call
-    starts, which takes its caller's error stream: on the terminal they would move the
-    screen, or add to the bytes, that a test checks."""
-    if not UNDER_WINE:
-        return None
-    fd, path = tempfile.mkstemp(prefix="wine-errors-", dir=folder)
-    os.close(fd)
-    return path
-
-
-def wine_errors(path):
-    """What a failure shows of a Wine error stream file, when something was written there."""
-    try:
-        with open(path, "rb") as f:
-            written = f.read()
-    except (TypeError, FileNotFoundError):
-        return ""
-    return "; Wine's error stream" + shown(written) if written else ""
-
-
 def own_wine_prefix():
     """The tests' Wine prefix; without one the tests would use, and stop, the user's own."""
     if not WINEPREFIX:
@@ -419,15 +397,10 @@ class pty_session(_stream_session):
         super().__init__(limit)
         argv = argv or command(program)
         env = environment(env)
-        self._errors = wine_errors_file() if program else None  # not for a shell
         self.pid, self._in = pty.fork()
         if self.pid == 0:
             try:
                 fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
-                if self._errors:
-                    errors = os.open(self._errors, os.O_WRONLY | os.O_APPEND)
-                    os.dup2(errors, 2)
-                    os.close(errors)
                 os.chdir(folder)
                 os.execvpe(argv[0], argv, env)
             except BaseException as e:
@@ -471,12 +444,6 @@ class pty_session(_stream_session):
                 pass
             self.status = -signal.SIGKILL
         self.hang_up()
-        if self._errors:
-            os.unlink(self._errors)
-            self._errors = None
-
-    def _seen(self):
-        return super()._seen() + wine_errors(self._errors)
 
 
 def children(pid):
@@ -599,13 +566,9 @@ class tmux_pane(_session):
             f.write("set -g remain-on-exit on\nset -g status off\n")
         env = environment(env)
         env.pop("TMUX", None)
-        line = shlex.join(argv or command(program))
-        self._errors = wine_errors_file(self._scratch) if program else None  # not for a shell
-        if self._errors:
-            line = "exec %s 2>>%s" % (line, shlex.quote(self._errors))
         try:
             self._tmux("-f", config, "new-session", "-d", "-x", str(columns), "-y", str(rows),
-                       "-c", folder, line, env=env)
+                       "-c", folder, shlex.join(argv or command(program)), env=env)
             self._server, self.pid = map(int, self._tmux("display-message", "-p",
                                                          "#{pid} #{pane_pid}").split())
             # Everything the program writes, byte for byte; the mark is made once the record
@@ -707,10 +670,9 @@ class tmux_pane(_session):
             screen = self.screen()
             cursor = self.cursor()
         except AssertionError as e:
-            return "; no screen to show: %s" % e + wine_errors(self._errors)
+            return "; no screen to show: %s" % e
         return "; screen (cursor at column %d, row %d):%s" % (cursor + ("".join(
-            "\n    %2d|%s" % (row, text) for row, text in enumerate(screen)),)) + wine_errors(
-                self._errors)
+            "\n    %2d|%s" % (row, text) for row, text in enumerate(screen)),))
 
     def stop(self):
         if self._server is not None:
