@@ -658,11 +658,14 @@ class tmux_pane(_session):
 
     def _finished(self):
         if self.status is None:
-            dead = self._tmux("display-message", "-p", "#{pane_dead} #{pane_dead_status}")
-            if dead.split()[:1] != ["1"]:
+            # tmux may see the terminal close a moment before it learns how the program ended.
+            dead, status, signal_number = (self._tmux(
+                "display-message", "-p", "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}")
+                .strip().split(":"))
+            if dead != "1" or not (status or signal_number):
                 return False
             self._collect(0)
-            self.status = int(dead.split()[1])
+            self.status = int(status) if status else -int(signal_number)
         return True
 
     def _seen(self):
