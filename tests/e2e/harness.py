@@ -549,8 +549,9 @@ class shell_session(_shell, pty_session):
 class tmux_pane(_session):
     """The program in the pane of a private tmux server (its own socket), columns x rows:
     keys are written as a terminal sends them, the screen is what tmux shows, and output holds
-    the bytes the program wrote (all of them once whole_output is called). The pane stays when the program ends, so that its last
-    screen can be read; expect waits for a text on the screen.
+    the bytes the program wrote (all of them once whole_output is called). The pane stays when
+    the program ends, so that its last screen can be read; expect waits for a text on the
+    screen.
 
     argv, when given, is the whole command line (searched for in PATH)."""
 
@@ -560,6 +561,7 @@ class tmux_pane(_session):
         self._scratch = tempfile.mkdtemp(prefix="pixelwarde-tmux-")
         self._socket = os.path.join(self._scratch, "tmux")
         self._raw = os.path.join(self._scratch, "raw")
+        self._raw_whole = self._raw + ".whole"  # made once the record is complete
         self._server = None
         config = os.path.join(self._scratch, "tmux.conf")
         with open(config, "w") as f:
@@ -573,8 +575,8 @@ class tmux_pane(_session):
                                                          "#{pid} #{pane_pid}").split())
             # Everything the program writes, byte for byte; the mark is made once the record
             # has ended and cat has written all it was given.
-            self._tmux("pipe-pane", "-o", "cat > %s && : > %s.whole"
-                       % (shlex.quote(self._raw), shlex.quote(self._raw)))
+            self._tmux("pipe-pane", "-o", "cat > %s && : > %s"
+                       % (shlex.quote(self._raw), shlex.quote(self._raw_whole)))
         except BaseException:
             self.stop()  # no test holds the pane yet to end it
             raise
@@ -641,7 +643,7 @@ class tmux_pane(_session):
         had passed on to the record. Until then output holds what had reached the record when
         it was last read."""
         self._tmux("pipe-pane")
-        self.wait_until(lambda: os.path.exists(self._raw + ".whole"),
+        self.wait_until(lambda: os.path.exists(self._raw_whole),
                         "the record of the output to be complete")
         with open(self._raw, "rb") as f:
             self.output = f.read()

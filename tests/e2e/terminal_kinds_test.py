@@ -184,6 +184,7 @@ class terminal_kinds(runs_on_the_display):
                     self.assertIn(chosen_line(w, h), pane.lines())
                     self.assertEqual(g.read(), patched(before, 1, 1, w, h))
 
+
 if __name__ == "__main__":
     if not ANSWER_PROBE:
         raise SystemExit("PW_ANSWER_PROBE must name the answer probe")
