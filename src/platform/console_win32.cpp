@@ -37,20 +37,24 @@ struct windows_console {
 
 windows_console the_console;
 
-// The hold of end signals: none, held, or held with one noted. The control handler runs on
-// a thread of its own, hence atomic.
+// The hold of end signals: none, held, held with one noted, or the report out and the
+// handler asked to end the process. The control handler runs on a thread of its own, hence
+// atomic.
 constexpr int end_free = 0;
 constexpr int end_held = 1;
 constexpr int end_noted = 2;
+constexpr int end_reported = 3;
 std::atomic<int> end_hold{end_free};
 
 // Interrupt, Break and closing the window end the run at once with status 0. During the
-// write and its report the handler waits until the report is out, and the run then ends: a
+// write and its report the handler waits until the report is out, then ends the run: a
 // closing console gives its processes a few seconds, and one 8-byte write needs far less.
+// The handler's thread alone ends the process, so that no thread is cut off while it holds
+// a lock that the process's end needs.
 BOOL WINAPI on_control(DWORD) {
     int state = end_held;
     if (end_hold.compare_exchange_strong(state, end_noted) || state == end_noted) {
-        while (end_hold.load() == end_noted) {
+        while (end_hold.load() != end_reported) {
             Sleep(10);
         }
     }
@@ -215,7 +219,23 @@ void console_close() {}
 
 void console_hold_end_signals() { end_hold.store(end_held); }
 
-bool console_release_end_signals() { return end_hold.exchange(end_free) == end_noted; }
+bool console_release_end_signals() {
+    int state = end_hold.load();
+    for (;;) {
+        if (state != end_noted) {
+            // Nothing noted: a later signal ends the run at once.
+            if (end_hold.compare_exchange_weak(state, end_free)) {
+                return false;
+            }
+        } else if (end_hold.compare_exchange_weak(state, end_reported)) {
+            break;
+        }
+    }
+    // The waiting handler ends the process now; this thread takes no lock meanwhile.
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
 
 bool console_is_interactive() { return the_console.interactive; }
 
