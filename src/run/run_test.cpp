@@ -255,7 +255,7 @@ TEST_F(run_test, end_signal_during_the_write_waits_for_its_report) {
     console_script_start(script_keys("33\r\r"));
     console_script_end_signal_when_held();
     EXPECT_EQ(run_patch(setup_), 0);
-    const std::string out = console_script_output();
+    const std::string& out = console_script_output();
     const std::string answered = slot_listing + mode_block_slot_3 + "3\r\n";
     EXPECT_EQ(out, answered + "\r\n" + "Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n" +
                        wide_advice);
