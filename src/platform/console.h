@@ -52,7 +52,8 @@ void console_close();
 // starting process ignores stays ignored.
 void console_hold_end_signals();
 // Ends the hold (harmless when none was begun). True when an end signal came during it:
-// the run then ends at once, without the Enter prompt.
+// the run then ends at once, without the Enter prompt. Where the signal's handler runs on a
+// thread of its own (Windows), that handler ends the process here, and this never returns.
 bool console_release_end_signals();
 // True when input comes from a terminal or console, false for a pipe or a file.
 bool console_is_interactive();
