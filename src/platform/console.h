@@ -45,12 +45,25 @@ bool console_fill_closed_streams();
 void console_open();
 // Gives the console back as it was found. Safe to call more than once.
 void console_close();
+// From the user's answer until the write's report is out, an end signal (interrupt,
+// termination, hang-up; on Windows Ctrl+C, Ctrl+Break, the window closed) is only noted:
+// the write, its flush and its close finish and are reported, so that the user learns
+// whether the file changed. Elsewhere an end signal ends the run at once. A signal that the
+// starting process ignores stays ignored.
+void console_hold_end_signals();
+// Ends the hold (harmless when none was begun). True when an end signal came during it:
+// the run then ends at once, without the Enter prompt. Where the signal's handler runs on a
+// thread of its own (Windows), that handler ends the process here, and this never returns.
+bool console_release_end_signals();
 // True when input comes from a terminal or console, false for a pipe or a file.
 bool console_is_interactive();
-// Writes the bytes as they are, at once.
+// Writes the bytes as they are, at once. Output that cannot take them now (a stream left
+// non-blocking by the caller, a slow reader) is waited for; only a closed reader or an error
+// drops the rest.
 void console_write(std::string_view bytes);
 // Blocks until the next key. False once input has ended (pipe or file at its end, or the
-// terminal gone): the run then ends with nothing further written.
+// terminal gone): the run then ends with nothing further written. A run put in the
+// background whose read the system refuses waits until it is in the foreground again.
 bool console_next_key(console_key& key);
 // True when the next key is a character (code 32 and up) that is already at hand, as
 // during a paste; never waits. False when no such key is known to be there.

@@ -19,9 +19,9 @@ namespace {
 // How long the byte after an Esc may take to still count as part of a sequence.
 constexpr int escape_wait_ms = 50;
 
-// Everything the console holds for the run. The signal handlers read raw_mode_on and
-// resumed, hence volatile sig_atomic_t; the two modes they also read are written before
-// raw_mode_on is first set, and never after.
+// Everything the console holds for the run. The signal handlers read raw_mode_on, resumed
+// and the end signal hold, hence volatile sig_atomic_t; the two modes they also read are
+// written before raw_mode_on is first set, and never after.
 struct posix_console {
     bool opened = false;
     bool interactive = false;
@@ -43,6 +43,10 @@ struct posix_console {
     // Set by the continue handler, taken by the wait for a key.
     volatile sig_atomic_t resumed = 0;
     void (*resume_action)() = nullptr;
+
+    // While the write is done and reported, an end signal is only noted here.
+    volatile sig_atomic_t end_held = 0;
+    volatile sig_atomic_t end_noted = 0;
 };
 
 posix_console the_console;
@@ -54,8 +58,13 @@ void restore_terminal() {
 }
 
 // Interrupt, termination and hang-up end the run at once, like a closed console: the
-// terminal is given back and the process ends with status 0.
+// terminal is given back and the process ends with status 0. During the write and its report
+// the signal is only noted, and the run ends once the user has been told how the write went.
 void on_end_signal(int) {
+    if (the_console.end_held != 0) {
+        the_console.end_noted = 1;
+        return;
+    }
     restore_terminal();
     _exit(0);
 }
@@ -152,22 +161,81 @@ int wait_for_input(int timeout_ms) {
     return ready;
 }
 
+// How often a run in the background looks whether it has the terminal again.
+constexpr int foreground_look_ms = 150;
+
+bool in_background() {
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground >= 0 && foreground != getpgrp();
+}
+
+// A run in the background whose caller ignores SIGTTIN (or an orphaned job) is refused its
+// read instead of being stopped. It waits, looking now and then and at every continue signal,
+// until it has the terminal again; then the terminal gets its raw mode back and the line is
+// drawn again, as after fg. False when the terminal is gone.
+bool wait_for_foreground() {
+    sigset_t continue_signal;
+    sigemptyset(&continue_signal);
+    sigaddset(&continue_signal, SIGCONT);
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &continue_signal, &before);
+    sigset_t during = before;
+    sigdelset(&during, SIGCONT);
+    const timespec look{0, foreground_look_ms * 1000000L};
+    bool back = false;
+    for (;;) {
+        const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+        if (foreground < 0) {
+            break;
+        }
+        if (foreground == getpgrp()) {
+            if (the_console.raw_mode_on) {
+                tcsetattr(STDIN_FILENO, TCSANOW, &the_console.raw_mode);
+            }
+            the_console.resumed = 1;
+            back = true;
+            break;
+        }
+        ppoll(nullptr, 0, &look, &during);
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return back;
+}
+
 // Refills the input buffer; waits at most timeout_ms (-1: for ever). False at the end of
 // input, or when the wait ran out.
 bool fill_input(int timeout_ms) {
-    if (wait_for_input(timeout_ms) <= 0) {
+    // A refused read seen in the foreground may have raced a fg; it is tried once more.
+    bool retried = false;
+    for (;;) {
+        if (wait_for_input(timeout_ms) <= 0) {
+            return false;
+        }
+        ssize_t n;
+        do {
+            n = read(STDIN_FILENO, the_console.input, sizeof the_console.input);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            the_console.input_length = static_cast<std::size_t>(n);
+            the_console.input_next = 0;
+            return true;
+        }
+        // Input left non-blocking by the caller, read by another process first: wait on.
+        if (n < 0 && errno == EAGAIN) {
+            continue;
+        }
+        if (n < 0 && errno == EIO && timeout_ms < 0 && the_console.interactive) {
+            if (in_background()) {
+                if (wait_for_foreground()) {
+                    continue;
+                }
+            } else if (!retried) {
+                retried = true;
+                continue;
+            }
+        }
         return false;
     }
-    ssize_t n;
-    do {
-        n = read(STDIN_FILENO, the_console.input, sizeof the_console.input);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
-        return false;
-    }
-    the_console.input_length = static_cast<std::size_t>(n);
-    the_console.input_next = 0;
-    return true;
 }
 
 bool next_terminal_key(console_key& key) {
@@ -273,7 +341,33 @@ void console_close() {
     the_console.raw_mode_on = false;
 }
 
+void console_hold_end_signals() {
+    the_console.end_noted = 0;
+    the_console.end_held = 1;
+}
+
+bool console_release_end_signals() {
+    // A signal after this line ends the run at once, with all said by then.
+    the_console.end_held = 0;
+    return the_console.end_noted != 0;
+}
+
 bool console_is_interactive() { return the_console.interactive; }
+
+namespace {
+
+// Waits until output takes bytes again. A closed reader or an error also ends the wait: the
+// write that follows reports it. False when output cannot be waited for.
+bool wait_for_output() {
+    pollfd p = {STDOUT_FILENO, POLLOUT, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, -1);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+}  // namespace
 
 void console_write(std::string_view bytes) {
     const char* data = bytes.data();
@@ -281,6 +375,10 @@ void console_write(std::string_view bytes) {
     while (left > 0) {
         const ssize_t n = write(STDOUT_FILENO, data, left);
         if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // Non-blocking output (programs share that flag) that is full for now.
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_for_output()) {
             continue;
         }
         if (n <= 0) {

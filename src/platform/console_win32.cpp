@@ -3,6 +3,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -36,8 +37,29 @@ struct windows_console {
 
 windows_console the_console;
 
-// Interrupt, Break and closing the window end the run at once with status 0.
-BOOL WINAPI on_control(DWORD) { ExitProcess(0); }
+// The hold of end signals: none, held, held with one noted, or the report out and the
+// handler asked to end the process. The control handler runs on a thread of its own, hence
+// atomic.
+constexpr int end_free = 0;
+constexpr int end_held = 1;
+constexpr int end_noted = 2;
+constexpr int end_reported = 3;
+std::atomic<int> end_hold{end_free};
+
+// Interrupt, Break and closing the window end the run at once with status 0. During the
+// write and its report the handler waits until the report is out, then ends the run: a
+// closing console gives its processes a few seconds, and one 8-byte write needs far less.
+// The handler's thread alone ends the process, so that no thread is cut off while it holds
+// a lock that the process's end needs.
+BOOL WINAPI on_control(DWORD) {
+    int state = end_held;
+    if (end_hold.compare_exchange_strong(state, end_noted) || state == end_noted) {
+        while (end_hold.load() != end_reported) {
+            Sleep(10);
+        }
+    }
+    ExitProcess(0);
+}
 
 // PC extended key code of a key without a character; 0 for keys that give nothing.
 std::uint8_t extended_code(const KEY_EVENT_RECORD& event) {
@@ -195,6 +217,26 @@ void console_open() {
 
 void console_close() {}
 
+void console_hold_end_signals() { end_hold.store(end_held); }
+
+bool console_release_end_signals() {
+    int state = end_hold.load();
+    for (;;) {
+        if (state != end_noted) {
+            // Nothing noted: a later signal ends the run at once.
+            if (end_hold.compare_exchange_weak(state, end_free)) {
+                return false;
+            }
+        } else if (end_hold.compare_exchange_weak(state, end_reported)) {
+            break;
+        }
+    }
+    // The waiting handler ends the process now; this thread takes no lock meanwhile.
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
 bool console_is_interactive() { return the_console.interactive; }
 
 void console_write(std::string_view bytes) {
@@ -203,8 +245,14 @@ void console_write(std::string_view bytes) {
     while (left > 0) {
         DWORD written = 0;
         const DWORD chunk = left > 65536 ? 65536 : static_cast<DWORD>(left);
-        if (!WriteFile(the_console.output_handle, data, chunk, &written, nullptr) || written == 0) {
+        if (!WriteFile(the_console.output_handle, data, chunk, &written, nullptr)) {
             return;  // output gone: the run goes on without it
+        }
+        if (written == 0) {
+            // A pipe left non-blocking (PIPE_NOWAIT) by the caller takes nothing while full;
+            // nothing tells when it has room again.
+            Sleep(10);
+            continue;
         }
         data += written;
         left -= written;

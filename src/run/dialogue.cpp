@@ -188,6 +188,9 @@ dialogue_result run_dialogue(const run_state& state) {
         print_line("Slot wird nicht veraendert!");
         return {dialogue_outcome::slot_kept};
     }
+    // From here until the write's report is out, an end signal must not cut the run short:
+    // the user is told whether the file changed. The run releases the hold after the report.
+    console_hold_end_signals();
     const auto& row = state.modes.rows[static_cast<std::size_t>(choice)];
     print_empty_line();
     print_line("Sie haben die Aufloesung " + plain_form(row[1]) + "x" + plain_form(row[2]) +

@@ -121,6 +121,10 @@ int run_patch(const run_setup& setup) {
     // succeeded too, so the advice waits for it; and all is done before the prompt.
     const bool closed = close_target(state.target);
     report_write(result, closed);
+    // An end signal that came during the write waited for its report; now it ends the run.
+    if (console_release_end_signals()) {
+        return 0;
+    }
     if (prompts_for_enter(result.outcome)) {
         wait_for_enter();
     }

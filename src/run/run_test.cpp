@@ -247,6 +247,27 @@ TEST_F(run_test, advice_depends_on_exact_four_to_three) {
     }
 }
 
+// An end signal from the answer on waits for the write's report, then ends the run without
+// the Enter prompt; before the answer nothing is held.
+TEST_F(run_test, end_signal_during_the_write_waits_for_its_report) {
+    const bytes before = game_file(small_releases[0]);
+    write_file("cstrike.exe", before);
+    console_script_start(script_keys("33\r\r"));
+    console_script_end_signal_when_held();
+    EXPECT_EQ(run_patch(setup_), 0);
+    const std::string& out = console_script_output();
+    const std::string answered = slot_listing + mode_block_slot_3 + "3\r\n";
+    EXPECT_EQ(out, answered + "\r\n" + "Sie haben die Aufloesung 1280x1024 gewaehlt.\r\n\r\n" +
+                       wide_advice);
+    EXPECT_EQ(console_script_held_at(), answered.size());
+    EXPECT_EQ(console_script_keys_read(), 3u);  // the Enter for the prompt is never read
+    bytes expected = before;
+    const std::uint64_t slot_3 = small_releases[0].slot_table_offset + 16;
+    put_le32(expected, slot_3, 1280);
+    put_le32(expected, slot_3 + 4, 1024);
+    EXPECT_EQ(read_file("cstrike.exe"), expected);
+}
+
 TEST_F(run_test, no_display_mode_offers_only_keeping_the_slot) {
     scripted_modes.clear();
     const bytes before = game_file(small_releases[0]);

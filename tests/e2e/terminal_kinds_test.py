@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Terminals as players meet them on Linux: one that takes no control sequences (TERM dumb,
 emacs, cons25), a window resized while an answer is typed, and a job continued in the
-background by an interactive shell. The testbed runs the whole dialogue against a private
-X server; the answer probe shows the editing keys alone."""
+background by an interactive shell, also one whose read there is refused. The testbed runs
+the whole dialogue against a private X server; the answer probe shows the editing keys
+alone."""
 
 import shutil
 import unittest
@@ -183,6 +184,47 @@ class terminal_kinds(runs_on_the_display):
                     pane.expect_prompt()
                     self.assertIn(chosen_line(w, h), pane.lines())
                     self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+
+    def test_a_background_read_waits_for_the_foreground(self):
+        # With SIGTTIN ignored, as a wrapper may leave it, the system refuses a background
+        # job's read instead of stopping the job. The tool waits, without a word and without
+        # using the processor, until fg gives it the terminal again; the answer typed before
+        # Ctrl+Z is still there.
+        w, h = self.modes[0]
+        prompt = tmux_shell.PROMPT.decode().rstrip()
+        with game_folder() as g:
+            before = g.write_game()
+            with tmux_shell(g.path, env=self.display.env, shell="bash", rows=30) as pane:
+                pane.run("env --ignore-signal=TTIN " + TESTBED)
+                pane.expect(SLOT_QUESTION_ROW)
+                tool = pane.job()
+                pane.send(b"1")
+                pane.expect_last_line(keep_choice(self.modes))
+                pane.send(b"1")
+                pane.expect_last_line("1")
+                pane.send(CTRL_Z)
+                pane.expect_prompt()
+                pane.run("bg")
+                pane.expect(prompt + " bg")
+                pane.expect_prompt()
+                # A command typed for the shell wakes the tool's wait for a key, and its
+                # read is refused.
+                pane.run("echo shell-still-here")
+                pane.expect(prompt + " echo shell-still-here")
+                pane.expect_prompt()
+                self.assertLessEqual(ticks_over(pane, tool, 1), 2 * TICKS // 100)
+                rows = pane.lines()
+                self.assertEqual(rows[rows.index(prompt + " echo shell-still-here") + 1:],
+                                 ["shell-still-here", prompt], rows)
+                pane.run("fg")
+                pane.expect(prompt + " fg")
+                pane.expect_last_line("1")  # the answer again
+                pane.send(b"\r")
+                pane.expect(ENTER_PROMPT_ROW)
+                pane.send(b"\r")
+                pane.expect_prompt()
+                self.assertIn(chosen_line(w, h), pane.lines())
+                self.assertEqual(g.read(), patched(before, 1, 1, w, h))
 
 
 if __name__ == "__main__":

@@ -1,9 +1,13 @@
-// faulty_fs BACKING MOUNTPOINT FAULT: mounts BACKING at MOUNTPOINT (FUSE, in the foreground,
-// one thread) and passes every operation through, but for the one that FAULT names:
+// faulty_fs BACKING MOUNTPOINT FAULT [HOLD]: mounts BACKING at MOUNTPOINT (FUSE, in the
+// foreground, one thread) and passes every operation through, but for the one that FAULT
+// names:
 //   write  every write fails with ENOSPC, as on a full disk;
 //   fsync  every fsync and fdatasync fails with EIO, as when writeback fails;
 //   flush  closing a file opened for writing fails with EIO, as on NFS or a share;
 //   none   nothing fails.
+// With HOLD, every fsync and fdatasync first makes the file HOLD and waits until it is gone
+// (at most a minute), as a slow disk or share keeps the caller waiting, then does as FAULT
+// says. A test removes the file when it has done what it wanted done meanwhile.
 // It unmounts itself on SIGTERM or SIGINT.
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
@@ -17,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,6 +33,7 @@ enum class fault { none, write, fsync, flush };
 struct faulty_fs {
     std::string backing;
     fault failing = fault::none;
+    const char* hold = nullptr;
     std::set<std::uint64_t> writers;  // handles opened for writing (a flush is not told)
 };
 
@@ -108,7 +114,23 @@ int do_release(const char*, fuse_file_info* file) {
     return 0;
 }
 
+// Makes the hold file and waits until the test removes it.
+void hold_while_asked() {
+    const int made = open(fs.hold, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (made < 0) {
+        return;
+    }
+    close(made);
+    const timespec pause = {0, 10'000'000};
+    for (int waited = 0; waited < 6000 && access(fs.hold, F_OK) == 0; ++waited) {
+        nanosleep(&pause, nullptr);
+    }
+}
+
 int do_fsync(const char*, int data_only, fuse_file_info* file) {
+    if (fs.hold != nullptr) {
+        hold_while_asked();
+    }
     if (fs.failing == fault::fsync) {
         return -EIO;
     }
@@ -136,9 +158,12 @@ bool parse_fault(std::string_view name, fault& which) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || !parse_fault(argv[3], fs.failing)) {
-        std::fputs("usage: faulty_fs BACKING MOUNTPOINT none|write|fsync|flush\n", stderr);
+    if (argc < 4 || argc > 5 || !parse_fault(argv[3], fs.failing)) {
+        std::fputs("usage: faulty_fs BACKING MOUNTPOINT none|write|fsync|flush [HOLD]\n", stderr);
         return 2;
+    }
+    if (argc == 5) {
+        fs.hold = argv[4];
     }
     char* backing = realpath(argv[1], nullptr);
     if (backing == nullptr) {

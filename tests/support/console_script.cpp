@@ -17,6 +17,9 @@ std::size_t script_columns = 0;
 bool script_owned_alone = false;
 std::string output;
 script_display display;
+bool end_signal_armed = false;
+bool end_signal_noted = false;
+std::size_t held_at = std::string::npos;
 
 }  // namespace
 
@@ -39,6 +42,9 @@ void console_script_start(std::vector<console_key> keys, bool interactive) {
     script_owned_alone = false;
     output.clear();
     display = script_display{};
+    end_signal_armed = false;
+    end_signal_noted = false;
+    held_at = std::string::npos;
 }
 
 void console_script_set_console(std::size_t columns, bool owned_alone) {
@@ -56,6 +62,21 @@ void console_script_resume_before(std::size_t at) {
 }
 
 const script_display& console_script_display() { return display; }
+
+void console_script_end_signal_when_held() { end_signal_armed = true; }
+
+std::size_t console_script_held_at() { return held_at; }
+
+void console_hold_end_signals() {
+    held_at = output.size();
+    end_signal_noted = end_signal_armed;
+}
+
+bool console_release_end_signals() {
+    const bool noted = end_signal_noted;
+    end_signal_noted = false;
+    return noted;
+}
 
 void console_open() {}
 

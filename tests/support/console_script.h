@@ -25,6 +25,11 @@ std::size_t console_script_keys_read();
 const std::string& console_script_output();
 // The process is stopped and continued just before key number at (0-based) is taken.
 void console_script_resume_before(std::size_t at);
+// An end signal comes as soon as the run holds end signals (console_hold_end_signals).
+void console_script_end_signal_when_held();
+// How much of the output had been written when the run began to hold end signals;
+// std::string::npos when it never did.
+std::size_t console_script_held_at();
 
 // The scripted line display, 80 columns wide.
 struct script_display {
