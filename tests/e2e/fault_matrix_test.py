@@ -22,6 +22,7 @@ from expected import (ALTERED_1, ALTERED_2, CRLF, ENTER_PROMPT, KEPT, LENGTH_1, 
                       slot_listing)
 from harness import (PROGRAM, TESTBED, TIME_LIMIT, UNDER_WINE, command, game_folder, main,
                      piped_session, pty_session, run_piped)
+import releases
 
 # Root reads and writes whatever the mode bits say; the user "nobody" does not.
 AS_NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
@@ -200,10 +201,11 @@ class odd_files(unittest.TestCase):
              TESTBED, found("cstrike.exe") + lines(LENGTH_1) + ENTER_PROMPT),
             ("row 2 one byte short", game("hl.exe", row=2, length_delta=-1), anywhere, TESTBED,
              found("hl.exe") + lines(LENGTH_2) + ENTER_PROMPT),
-            ("row 1 all zero bytes", raw("cstrike.exe", bytes(946176)), anywhere, PROGRAM,
+            ("row 1 all zero bytes", raw("cstrike.exe", bytes(releases.row(1).length)),
+             anywhere, PROGRAM,
              found("cstrike.exe") + lines(NO_TEXT, NO_TEXT, ALTERED_1) + ENTER_PROMPT),
-            ("row 2 all zero bytes", raw("hl.exe", bytes(942080)), anywhere, PROGRAM,
-             found("hl.exe") + lines(ALTERED_2) + ENTER_PROMPT),
+            ("row 2 all zero bytes", raw("hl.exe", bytes(releases.row(2).length)), anywhere,
+             PROGRAM, found("hl.exe") + lines(ALTERED_2) + ENTER_PROMPT),
         ]
         for what, make, where, program, expected in cases:
             if UNDER_WINE and where != anywhere:
