@@ -20,7 +20,7 @@ ESC = b"\x1b"
 LEFT, RIGHT, UP, DOWN = ESC + b"[D", ESC + b"[C", ESC + b"[A", ESC + b"[B"
 HOME, END, DELETE = ESC + b"[H", ESC + b"[F", ESC + b"[3~"
 BACKSPACE = b"\x7f"
-CTRL_Z = b"\x1a"
+CTRL_C, CTRL_Z = b"\x03", b"\x1a"
 
 
 def lines(*texts):
