@@ -43,13 +43,6 @@ LENGTH_1, LENGTH_2 = (r.length_message for r in releases.RELEASES)
 ALTERED_1, ALTERED_2 = (r.altered_message for r in releases.RELEASES)
 
 
-# The texts after which a run shows nothing more: the Enter prompt, after which the run ends
-# with Enter, and the line of a run that found no game file. A test that waits for another
-# text and sees one of these fails at once: its text can no longer come.
-RUN_ENDS = (ENTER_PROMPT, NOT_FOUND)
-RUN_END_ROWS = (ENTER_PROMPT_ROW, NOT_FOUND.decode("latin-1").rstrip())
-
-
 def found(name):
     return lines(name + " gefunden!", "")
 
@@ -67,6 +60,18 @@ SLOT_QUESTION = lines(SLOT_QUESTION_ROW, "")
 KEEP_CHOICE = "Slot nicht veraendern"
 MODE_QUESTION = KEEP_CHOICE.encode() + CRLF  # the end of the block's last choice
 ENTER_QUESTION = ENTER_PROMPT
+
+# Where a broken run shows itself: a test that waits for a text fails at once when the run
+# shows, since the text expected before, one of these instead of it.
+# - The texts after which a run shows nothing more: the Enter prompt, after which the run ends
+#   with Enter, and the line of a run that found no game file. Whatever text is awaited, it
+#   can no longer come.
+RUN_ENDS = (ENTER_PROMPT, NOT_FOUND)
+RUN_END_ROWS = (ENTER_PROMPT_ROW, NOT_FOUND.decode("latin-1").rstrip())
+# - The questions at which a run waits for a key. When the awaited text holds one, the run
+#   waits there: if what it showed up to it differs from the text, the text does not come
+#   (the run shows the question again only after the keys the test sends next).
+QUESTIONS = (SLOT_QUESTION, MODE_QUESTION)
 
 # The advice line of exactly 80 characters.
 ADVICE_80 = "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist"

@@ -6,8 +6,9 @@ Every kind of session has the same surface:
   start    make one (a with-block stops it at its end, whatever happened inside)
   send     bytes as a terminal sends the keys, or as a pipe carries them
   expect   wait until a text shows after the one expected before; a failure shows what did.
-           Once the run shows a text that ends it (expected.RUN_ENDS) instead, the text can
-           no longer come, and expect fails at once.
+           Once the run shows a text that ends it (expected.RUN_ENDS) instead, or waits at
+           a question of the text after other lines (expected.QUESTIONS), the text can no
+           longer come, and expect fails at once.
   wait     wait for the end; gives the exit code
   stop     end it by its process id if it runs on, and free what it holds
 and `output`, everything the program wrote so far, and `pid`, its process id.
@@ -40,7 +41,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import make_game_file  # noqa: E402
-from expected import RUN_END_ROWS, RUN_ENDS  # noqa: E402
+from expected import QUESTIONS, RUN_END_ROWS, RUN_ENDS  # noqa: E402
 
 PROGRAM = os.environ.get("PW_PROGRAM", "")
 TESTBED = os.environ.get("PW_TESTBED", "")
@@ -180,10 +181,10 @@ class _session:
                 self._expected_up_to = at + len(text)
                 return
             look_from = max(look_from, len(self.output) - len(text) + 1)
-            end = self._run_end_instead_of(text)
-            if end is not None:
-                self._fail("%r can no longer show after byte %d: the run showed its end %r "
-                           "instead" % (text, self._expected_up_to, end))
+            instead = self._shown_instead_of(text)
+            if instead is not None:
+                self._fail("%r can no longer show after byte %d: the run showed %s instead"
+                           % (text, self._expected_up_to, instead))
             left = deadline - time.monotonic()
             if left <= 0:
                 self._fail("%r did not show within %g s after byte %d"
@@ -192,13 +193,21 @@ class _session:
                 self._fail("the program ended before %r showed after byte %d"
                            % (text, self._expected_up_to))
 
-    def _run_end_instead_of(self, text):
-        """A text that ends the run (RUN_ENDS), shown since the text expected before, while
-        text is not there: after it the program shows nothing more, so text can no longer
-        come. None when no run end shows."""
+    def _shown_instead_of(self, text):
+        """What the output shows, since the text expected before, in place of text, which is
+        not there: a text that ends the run (RUN_ENDS), after which the program shows nothing
+        more; or the first question that text holds (QUESTIONS), at which the program waits
+        for a key, after other lines than text's up to it. None when neither shows."""
+        at = self._expected_up_to
         for end in RUN_ENDS:
-            if self.output.find(end, self._expected_up_to) >= 0:
-                return end
+            if self.output.find(end, at) >= 0:
+                return "its end %r" % end
+        asked = [(text.find(q), q) for q in QUESTIONS if q in text]
+        if asked:
+            where, question = min(asked)
+            lead = text[:where + len(question)]
+            if self.output.find(question, at) >= 0 and self.output.find(lead, at) < 0:
+                return "the question %r after other lines" % question
         return None
 
     def wait(self, limit=None):
@@ -233,8 +242,9 @@ class _session:
         deadline = time.monotonic() + limit
         while not condition():
             shown_instead = instead() if instead else None
-            if shown_instead:
-                self._fail("%s can no longer come: the run showed its end %r instead"
+            # Looked at again: what is awaited may have come just before the end showed.
+            if shown_instead and not condition():
+                self._fail("%s can no longer come: the run showed %s instead"
                            % (what, shown_instead))
             left = deadline - time.monotonic()
             if left <= 0:
@@ -535,12 +545,12 @@ class _shell:
     PROMPT = b"pw-shell$ "
     ENV = {"PS1": PROMPT.decode(), "ENV": "", "HISTFILE": "/dev/null"}
 
-    def _run_end_instead_of(self, text):
+    def _shown_instead_of(self, text):
         # The shell goes on after its job's run has ended: its own prompt still comes.
         prompt = self.PROMPT.rstrip()
         if (prompt if isinstance(text, bytes) else prompt.decode()) in text:
             return None
-        return super()._run_end_instead_of(text)
+        return super()._shown_instead_of(text)
 
     def _ready(self):
         try:
@@ -663,20 +673,20 @@ class tmux_pane(_session):
         """Waits until the screen shows text (a str; a line end stands between rows)."""
         self.wait_until(lambda: text in "\n".join(self.screen()),
                         "%r on the screen" % text, limit,
-                        lambda: self._run_end_instead_of(text))
+                        lambda: self._shown_instead_of(text))
 
     def expect_last_line(self, text, limit=None):
         """Waits until the last line of the screen that is not blank is text, as lines()
         gives it."""
         self.wait_until(lambda: self.lines()[-1:] == [text], "%r on the last line" % text,
-                        limit, lambda: self._run_end_instead_of(text))
+                        limit, lambda: self._shown_instead_of(text))
 
-    def _run_end_instead_of(self, text):
+    def _shown_instead_of(self, text):
         """The row of the screen that ends the run (RUN_END_ROWS), if one shows: nothing else
         comes after it."""
         for row in self.screen():
             if row.rstrip() in RUN_END_ROWS:
-                return row.rstrip()
+                return "its end %r" % row.rstrip()
         return None
 
     def expect_rows(self, first_row, rows, cursor=None, limit=None):
@@ -691,7 +701,7 @@ class tmux_pane(_session):
         self.wait_until(shows, "%s to show %r%s"
                         % (where, rows,
                            "" if cursor is None else " with the cursor at %s" % (cursor,)),
-                        limit, lambda: self._run_end_instead_of("\n".join(rows)))
+                        limit, lambda: self._shown_instead_of("\n".join(rows)))
 
     def whole_output(self):
         """Ends the record of what the program writes, while it runs, and gives all that tmux
