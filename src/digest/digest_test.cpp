@@ -121,7 +121,9 @@ TEST(digest, one_transform_of_a_zero_block) {
 
 // The expected values of the next two tests and of the carry test below come from a separate
 // implementation in Python (integers masked to 64 bits, the round functions in their textbook
-// AND/OR/NOT form), not from this code; the rows marked so were also worked by hand.
+// AND/OR/NOT form), not from this code; the rows marked so were also worked by hand. It is
+// tests/block_digest.py, which prints every table of this file again when run without
+// arguments: python3 tests/block_digest.py
 
 TEST(digest, round_functions_act_on_all_64_bits) {
     // NOT reaches the upper half, so I of words whose upper halves are 0 has an upper half of

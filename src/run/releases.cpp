@@ -2,7 +2,8 @@
 
 namespace {
 
-// tests/make_game_file.py reads the file name, length and offsets from these rows.
+// The tests state these rows apart from this file (tests/releases.txt) and hold this table
+// against their statement.
 const target_row release_rows[] = {
     {"cstrike.exe", 946176, 844536, 844600,
      "Dateilaenge stimmt nicht. Nicht CS 1.5 US-Retail? breche ab!",

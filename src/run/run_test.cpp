@@ -19,6 +19,7 @@
 #include "prompts.h"
 #include "run.h"
 #include "run_state.h"
+#include "stated_releases.h"
 
 namespace {
 
@@ -61,20 +62,24 @@ void put_le32(bytes& data, std::uint64_t offset, std::uint32_t value) {
 }
 
 // The release's exact length, 4D 5A 90 00 at 0, the slots, "pixelwarde-testbed" at the guard.
-bytes game_file(const target_row& row, const size_pair (&slots)[slot_count] = default_slots) {
-    bytes data(row.required_length, 0);
+bytes game_file(std::uint64_t length, std::uint64_t slot_table, std::uint64_t guard_offset,
+                const size_pair (&slots)[slot_count] = default_slots) {
+    bytes data(length, 0);
     data[0] = 0x4D;
     data[1] = 0x5A;
     data[2] = 0x90;
     for (int k = 0; k < slot_count; ++k) {
-        const std::uint64_t at = row.slot_table_offset + static_cast<std::uint64_t>(k) * 8;
+        const std::uint64_t at = slot_table + static_cast<std::uint64_t>(k) * 8;
         put_le32(data, at, slots[k].width);
         put_le32(data, at + 4, slots[k].height);
     }
     const std::string guard = "pixelwarde-testbed";
-    std::copy(guard.begin(), guard.end(),
-              data.begin() + static_cast<std::ptrdiff_t>(row.guard_offset));
+    std::copy(guard.begin(), guard.end(), data.begin() + static_cast<std::ptrdiff_t>(guard_offset));
     return data;
+}
+
+bytes game_file(const target_row& row) {
+    return game_file(row.required_length, row.slot_table_offset, row.guard_offset);
 }
 
 void write_file(const char* name, const bytes& data) {
@@ -436,32 +441,23 @@ TEST_F(dialogue_fixture, a_file_no_longer_named_is_never_written) {
 // record stands for a change to the file (and Windows lets no other writer in while the
 // run holds the file). Each compared part alone is enough, also where a digest or the
 // shown size would not tell.
-void file_one_byte_longer(run_state&, target_row& row, slot_buffer&) { row.required_length -= 1; }
-// Past the header's first zero byte, where its digest text has ended.
-void header_block_changed(run_state& state, target_row&, slot_buffer&) {
-    state.header_block[block_length - 1] ^= 1;
-}
-void guard_block_changed(run_state& state, target_row&, slot_buffer&) {
-    state.guard_block[block_length - 1] ^= 1;
-}
-void shown_slot_byte_changed(run_state&, target_row&, slot_buffer& shown) {
-    std::get<0>(shown.bytes) ^= 1;
-}
-void slot_byte_not_shown_changed(run_state&, target_row&, slot_buffer& shown) {
-    std::get<7>(shown.bytes) ^= 1;
-}
-
 TEST_F(dialogue_fixture, a_file_changed_since_it_was_shown_is_never_written) {
     struct change_case {
         const char* what;
         void (*change)(run_state& state, target_row& row, slot_buffer& shown);
     };
     const change_case cases[] = {
-        {"length", file_one_byte_longer},
-        {"header block", header_block_changed},
-        {"guard block", guard_block_changed},
-        {"shown slot byte", shown_slot_byte_changed},
-        {"slot byte not shown", slot_byte_not_shown_changed},
+        {"file one byte longer",
+         [](run_state&, target_row& row, slot_buffer&) { row.required_length -= 1; }},
+        // Past the header's first zero byte, where its digest text has ended.
+        {"header block", [](run_state& state, target_row&,
+                            slot_buffer&) { state.header_block[block_length - 1] ^= 1; }},
+        {"guard block", [](run_state& state, target_row&,
+                           slot_buffer&) { state.guard_block[block_length - 1] ^= 1; }},
+        {"shown slot byte",
+         [](run_state&, target_row&, slot_buffer& shown) { std::get<0>(shown.bytes) ^= 1; }},
+        {"slot byte not shown",
+         [](run_state&, target_row&, slot_buffer& shown) { std::get<7>(shown.bytes) ^= 1; }},
     };
     for (const change_case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -616,20 +612,24 @@ TEST_F(run_test, a_third_release_row_runs_a_whole_dialogue) {
     EXPECT_EQ(read_file("third.exe"), expected);
 }
 
-// The real rows: each release's file is found, identified and patched at its own slots.
+// The real rows: each release's file, made as the tests state the releases, is found,
+// identified and patched at its own slots.
 TEST_F(run_test, the_known_releases_patch_their_own_slot_tables) {
+    const stated_releases stated = read_stated_releases();
+    ASSERT_EQ(stated.error, "");
     setup_.targets = known_releases;
-    for (const target_row& row : known_releases) {
-        SCOPED_TRACE(row.file_name);
-        const bytes before = game_file(row);
-        write_file(row.file_name, before);
+    for (const stated_release& release : stated.releases) {
+        SCOPED_TRACE(release.file_name);
+        const char* name = release.file_name.c_str();
+        const bytes before = game_file(release.length, release.slot_table, release.guard);
+        write_file(name, before);
         const std::string out = run("81\r\r");
-        EXPECT_NE(out.find(std::string(row.file_name) + " gefunden!\r\n"), std::string::npos);
+        EXPECT_NE(out.find(release.file_name + " gefunden!\r\n"), std::string::npos);
         bytes expected = before;
-        put_le32(expected, row.slot_table_offset + 56, 640);
-        put_le32(expected, row.slot_table_offset + 60, 480);
-        EXPECT_EQ(read_file(row.file_name), expected);
-        fs::remove(row.file_name);  // the next row's file must be the one found
+        put_le32(expected, release.slot_table + 56, 640);
+        put_le32(expected, release.slot_table + 60, 480);
+        EXPECT_EQ(read_file(name), expected) << out;
+        fs::remove(name);  // the next row's file must be the one found
     }
 }
 

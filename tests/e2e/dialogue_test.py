@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The slot dialogue end to end: whole runs with piped input (Linux under a private X
-server, Windows under Wine) and with real keys in a terminal, a refused write, and
-interruptions at every prompt."""
+server, Windows under Wine) and with real keys in a terminal, a refused write, answers out of
+range, and interruptions at every prompt (also the Enter prompt of a refused file)."""
 
 import os
 import signal
@@ -9,9 +9,9 @@ import subprocess
 import unittest
 
 from display_xvfb import runs_on_the_display
-from expected import (ADVICE_80, CRLF, ENTER_PROMPT, KEPT, MODE_QUESTION, NOT_WRITTEN,
-                      SLOT_QUESTION, SLOTS, TITLE, advice, chosen, chosen_line, found, lines,
-                      mode_block, patched, slot_listing)
+from expected import (ADVICE_80, CRLF, CTRL_C, ENTER_PROMPT, KEPT, LENGTH_1, MODE_QUESTION,
+                      NOT_WRITTEN, SLOT_QUESTION, SLOTS, TITLE, advice, chosen, chosen_line,
+                      found, lines, listing, mode_block, patched, slot_listing)
 from harness import (TESTBED, UNDER_WINE, game_folder, main, piped_session, pty_session,
                      run_piped, stop_wineserver, tmux_pane)
 
@@ -33,20 +33,6 @@ class piped_runs(runs_on_the_display):
                 self.assertEqual(out, expected)
                 self.assertEqual(status, 0)
                 self.assertEqual(g.read(name), patched(before, row, slot, w, h))
-
-    def test_answers_out_of_range_repeat_the_block(self):
-        n = len(self.modes)
-        with game_folder() as g:
-            before = g.write_game(slots=SLOTS)
-            keys = b"2" + b"0\r%d\rx\r\r" % (n + 2) + b"%d\r\r" % (n + 1)
-            status, out = run_piped(TESTBED, g.path, keys, env=self.display.env)
-            block = mode_block(2, self.modes)
-            self.assertEqual(out, TITLE + found("cstrike.exe") + slot_listing("cstrike.exe") +
-                             block + lines("0") + block + lines(str(n + 2)) + block +
-                             lines("x") + block + lines("") + block + lines(str(n + 1)) +
-                             KEPT + ENTER_PROMPT)
-            self.assertEqual(status, 0)
-            self.assertEqual(g.read(), before)
 
     def test_refused_write_is_reported(self):
         with game_folder() as g:
@@ -139,50 +125,91 @@ class terminal_runs(runs_on_the_display):
             self.assertEqual(g.read(), before)
             self.assertTrue(s.terminal_echoes())
 
-    def test_out_of_range_repeats_the_block(self):
-        n = len(self.modes)
-        with game_folder() as g:
-            g.write_game(slots=SLOTS)
-            s = self.session(g)
-            s.expect(SLOT_QUESTION)
-            s.send(b"1")
-            s.expect(MODE_QUESTION)
-            s.send(b"%d\r" % (n + 2))
-            s.expect(MODE_QUESTION)
-            s.send(b"%d\r" % (n + 1))
-            s.expect(ENTER_PROMPT)
-            s.send(b"\r")
-            self.assertEqual(s.wait(), 0)
-            self.assertEqual(s.output.count(b"Zu aendernder Aufloesungsslot:"), 2)
-            self.assertIn(KEPT, s.output)
 
-    def test_interrupt_at_every_prompt(self):
-        w, h = self.modes[0]
-        # (prompt, the keys that lead there, each with what shows after it)
-        prompts = [
-            ("slot choice", []),
-            ("mode choice", [(b"5", MODE_QUESTION)]),
-            ("typing", [(b"5", MODE_QUESTION), (b"1", b"1")]),
-            ("Enter prompt", [(b"5", MODE_QUESTION), (b"1", b"1"), (b"\r", ENTER_PROMPT)]),
-        ]
-        for what, steps in prompts:
-            for how in ("ctrl_c", signal.SIGTERM, signal.SIGHUP):
-                with self.subTest(what=what, how=str(how)), game_folder() as g:
-                    before = g.write_game(slots=SLOTS)
+class every_kind_of_input(runs_on_the_display):
+    """The same answers and interruptions on a pipe and in a terminal."""
+
+    def test_answers_out_of_range_show_the_block_again(self):
+        n = len(self.modes)
+        # Each answer shows the block again; then n + 1 keeps the slot.
+        answers = [b"0", b"%d" % (n + 2), b"x", b""]
+        block = mode_block(2, self.modes)
+        kinds = ["pipe"] if UNDER_WINE else ["pipe", "terminal"]
+        for kind in kinds:
+            with self.subTest(kind), game_folder() as g:
+                before = g.write_game(slots=SLOTS)
+                if kind == "pipe":
+                    keys = b"2" + b"".join(a + b"\r" for a in answers) + b"%d\r\r" % (n + 1)
+                    status, out = run_piped(TESTBED, g.path, keys, env=self.display.env)
+                    self.assertEqual(out, listing() + block +
+                                     b"".join(lines(a.decode()) + block for a in answers) +
+                                     lines(str(n + 1)) + KEPT + ENTER_PROMPT)
+                else:
                     with pty_session(TESTBED, g.path, env=self.display.env) as s:
                         s.expect(SLOT_QUESTION)
-                        for key, shows in steps:
-                            s.send(key)
-                            s.expect(shows)
-                        if how == "ctrl_c":
-                            s.send(b"\x03")
-                        else:
-                            s.signal(how)
-                        self.assertEqual(s.wait(), 0)
+                        s.send(b"2")
+                        s.expect(MODE_QUESTION)
+                        for answer in answers:
+                            s.send(answer + b"\r")
+                            s.expect(MODE_QUESTION)
+                        s.send(b"%d\r" % (n + 1))
+                        s.expect(KEPT + ENTER_PROMPT)
+                        s.send(b"\r")
+                        status, out = s.wait(), s.output
                         self.assertTrue(s.terminal_echoes())
-                        self.assertIn(g.read(), (before, patched(before, 1, 5, w, h)))
-                        if what == "Enter prompt":
-                            self.assertEqual(g.read(), patched(before, 1, 5, w, h))
+                    self.assertEqual(out.count(b"Zu aendernder Aufloesungsslot:"),
+                                     len(answers) + 1)
+                self.assertEqual(status, 0)
+                self.assertEqual(g.read(), before)
+
+    @unittest.skipIf(UNDER_WINE, "signals and terminal sessions of the Linux build")
+    def test_interrupt_at_every_prompt(self):
+        w, h = self.modes[0]
+        block = mode_block(5, self.modes)
+        # (prompt, the game file, what shows first, the keys that lead on to the prompt each
+        # with what shows after it, the whole output there on a pipe, slot 5 written by then)
+        prompts = [
+            ("slot choice", {}, SLOT_QUESTION, [], listing(), False),
+            ("mode choice", {}, SLOT_QUESTION, [(b"5", MODE_QUESTION)], listing() + block,
+             False),
+            ("typing", {}, SLOT_QUESTION, [(b"5", MODE_QUESTION), (b"1", b"1")],
+             listing() + block + b"1", False),
+            ("Enter prompt", {}, SLOT_QUESTION,
+             [(b"5", MODE_QUESTION), (b"1", b"1"), (b"\r", ENTER_PROMPT)],
+             listing() + block + lines("1") + chosen(w, h) + ENTER_PROMPT, True),
+            ("Enter prompt of a file of the wrong length", dict(length_delta=1), ENTER_PROMPT, [],
+             TITLE + found("cstrike.exe") + lines(LENGTH_1) + ENTER_PROMPT, False),
+        ]
+        # Ctrl+C as typed in a terminal, and the end signals; a pipe has no Ctrl+C.
+        kinds = [("terminal", pty_session, (CTRL_C, signal.SIGTERM, signal.SIGHUP)),
+                 ("pipe", piped_session, (signal.SIGINT, signal.SIGTERM, signal.SIGHUP))]
+        for what, options, first, steps, piped_output, writes in prompts:
+            for kind, session, ways in kinds:
+                for way in ways:
+                    how = "Ctrl+C" if way == CTRL_C else way.name
+                    with self.subTest(prompt=what, session=kind, how=how), game_folder() as g:
+                        before = g.write_game(slots=SLOTS, **options)
+                        with session(TESTBED, g.path, env=self.display.env) as s:
+                            if kind == "pipe":
+                                s.send(b"".join(key for key, _ in steps))
+                                s.expect(piped_output)
+                                self.assertEqual(s.output, piped_output)
+                            else:
+                                s.expect(first)
+                                for key, shows in steps:
+                                    s.send(key)
+                                    s.expect(shows)
+                            if way == CTRL_C:
+                                s.send(CTRL_C)
+                            else:
+                                s.signal(way)
+                            self.assertEqual(s.wait(), 0)
+                            if kind == "pipe":
+                                self.assertEqual(s.output, piped_output)
+                            else:
+                                self.assertTrue(s.terminal_echoes())
+                        self.assertEqual(g.read(),
+                                         patched(before, 1, 5, w, h) if writes else before)
 
 
 @unittest.skipUnless(UNDER_WINE, "Wine's console in a terminal")

@@ -1,13 +1,17 @@
 """What the end-to-end tests compare against: the tool's fixed texts as the console shows
-them, the slots of the synthetic game files and what a written slot does to the file, and
-the answer probe's lines."""
+them, the texts after which a run shows nothing more, the slots of the synthetic game files
+and what a written slot does to the file, and the answer probe's lines. The releases' numbers
+and messages are the tests' own statement of them (tests/releases.txt); the digests are
+worked out by the tests' own digest (tests/block_digest.py)."""
 
 import os
 import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import block_digest  # noqa: E402
 import make_game_file  # noqa: E402
+import releases  # noqa: E402
 
 CRLF = b"\r\n"
 
@@ -16,7 +20,7 @@ ESC = b"\x1b"
 LEFT, RIGHT, UP, DOWN = ESC + b"[D", ESC + b"[C", ESC + b"[A", ESC + b"[B"
 HOME, END, DELETE = ESC + b"[H", ESC + b"[F", ESC + b"[3~"
 BACKSPACE = b"\x7f"
-CTRL_Z = b"\x1a"
+CTRL_C, CTRL_Z = b"\x03", b"\x1a"
 
 
 def lines(*texts):
@@ -31,13 +35,12 @@ NOT_FOUND = lines("cstrike.exe und hl.exe nicht gefunden! Liegt pixelwarde im fa
 ENTER_PROMPT_ROW = "(Enter zum Beenden druecken)"  # as a row of the screen shows it
 ENTER_PROMPT = lines(ENTER_PROMPT_ROW)
 
-HEADER_DIGEST = "DB1131FF326055BD86F7618809AD1B28"  # the text of 4D 5A 90
-TESTBED_GUARD_DIGEST = "142D7D5C902F3B46F3BE6D43EB9AE9BA"  # the text "pixelwarde-testbed"
-NO_TEXT = "Kein Text enthalten"
-LENGTH_1 = "Dateilaenge stimmt nicht. Nicht CS 1.5 US-Retail? breche ab!"
-LENGTH_2 = "Dateilaenge stimmt nicht. Nicht US-Halflife 1.1.1.0? breche ab!"
-ALTERED_1 = "Datei wurde anderweitig veraendert. Nicht CS 1.5 US-Retail? Breche ab!"
-ALTERED_2 = "Datei wurde anderweitig veraendert. Nicht US-Halflife 1.1.1.0? Breche ab!"
+# Every synthetic file's header, 4D 5A 90: DB1131FF326055BD86F7618809AD1B28.
+HEADER_DIGEST = block_digest.digest_text(b"\x4d\x5a\x90")
+TESTBED_GUARD_DIGEST = block_digest.digest_text(make_game_file.GUARD_TEXT)
+NO_TEXT = block_digest.NO_TEXT
+LENGTH_1, LENGTH_2 = (r.length_message for r in releases.RELEASES)
+ALTERED_1, ALTERED_2 = (r.altered_message for r in releases.RELEASES)
 
 
 def found(name):
@@ -57,6 +60,18 @@ SLOT_QUESTION = lines(SLOT_QUESTION_ROW, "")
 KEEP_CHOICE = "Slot nicht veraendern"
 MODE_QUESTION = KEEP_CHOICE.encode() + CRLF  # the end of the block's last choice
 ENTER_QUESTION = ENTER_PROMPT
+
+# Where a broken run shows itself: a test that waits for a text fails at once when the run
+# shows, since the text expected before, one of these instead of it.
+# - The texts after which a run shows nothing more: the Enter prompt, after which the run ends
+#   with Enter, and the line of a run that found no game file. Whatever text is awaited, it
+#   can no longer come.
+RUN_ENDS = (ENTER_PROMPT, NOT_FOUND)
+RUN_END_ROWS = (ENTER_PROMPT_ROW, NOT_FOUND.decode("latin-1").rstrip())
+# - The questions at which a run waits for a key. When the awaited text holds one, the run
+#   waits there: if what it showed up to it differs from the text, the text does not come
+#   (the run shows the question again only after the keys the test sends next).
+QUESTIONS = (SLOT_QUESTION, MODE_QUESTION)
 
 # The advice line of exactly 80 characters.
 ADVICE_80 = "Field-of-vision-Variable in der config.cfg korrekt gesetzt werden, ansonsten ist"

@@ -1,16 +1,15 @@
 #!/usr/bin/env python3
 """The fault matrix, end to end on the built programs: odd things named like the game file,
-hostile input at every prompt, signals while reading a pipe, output that goes away, and a
-refused write through a symbolic link. Every case ends with status 0, the exact lines,
-within the time limit, and leaves the game file as it was unless the case completes a
-patch."""
+hostile input at every prompt, output that goes away, and a refused write through a
+symbolic link (signals at every prompt are in dialogue_test). Every case ends with status
+0, the exact lines, within the time limit, and leaves the game file as it was unless the
+case completes a patch."""
 
 import math
 import os
 import random
 import re
 import shutil
-import signal
 import sys
 import time
 import unittest
@@ -21,17 +20,18 @@ from expected import (ALTERED_1, ALTERED_2, CRLF, ENTER_PROMPT, KEPT, LENGTH_1, 
                       chosen, chosen_line, found, lines, listing, mode_block, patched,
                       slot_listing)
 from harness import (PROGRAM, TESTBED, TIME_LIMIT, UNDER_WINE, command, game_folder, main,
-                     piped_session, pty_session, run_piped)
+                     piped_session, pty_session, read_calls, run_piped,
+                     waits_for_input_without_limit)
+import releases
 
 # Root reads and writes whatever the mode bits say; the user "nobody" does not.
 AS_NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
              if os.geteuid() == 0 else [])
 
-# Bytes a terminal turns into signals (Ctrl+C, Ctrl+\, Ctrl+Z): the interrupt tests cover them.
+# Bytes a terminal turns into signals (Ctrl+C, Ctrl+\, Ctrl+Z): the interrupt tests (in
+# dialogue_test, on a pipe and in a terminal) and the job control tests cover them.
 SIGNAL_BYTES = b"\x03\x1c\x1a"
 
-# Longer than the wait that tells the Esc key from the start of an escape sequence.
-ESCAPE_GAP = 0.3
 
 
 def run_as(as_nobody, program, folder, data, env=None):
@@ -200,10 +200,11 @@ class odd_files(unittest.TestCase):
              TESTBED, found("cstrike.exe") + lines(LENGTH_1) + ENTER_PROMPT),
             ("row 2 one byte short", game("hl.exe", row=2, length_delta=-1), anywhere, TESTBED,
              found("hl.exe") + lines(LENGTH_2) + ENTER_PROMPT),
-            ("row 1 all zero bytes", raw("cstrike.exe", bytes(946176)), anywhere, PROGRAM,
+            ("row 1 all zero bytes", raw("cstrike.exe", bytes(releases.row(1).length)),
+             anywhere, PROGRAM,
              found("cstrike.exe") + lines(NO_TEXT, NO_TEXT, ALTERED_1) + ENTER_PROMPT),
-            ("row 2 all zero bytes", raw("hl.exe", bytes(942080)), anywhere, PROGRAM,
-             found("hl.exe") + lines(ALTERED_2) + ENTER_PROMPT),
+            ("row 2 all zero bytes", raw("hl.exe", bytes(releases.row(2).length)), anywhere,
+             PROGRAM, found("hl.exe") + lines(ALTERED_2) + ENTER_PROMPT),
         ]
         for what, make, where, program, expected in cases:
             if UNDER_WINE and where != anywhere:
@@ -318,30 +319,6 @@ class piped_input(with_display):
 @unittest.skipIf(UNDER_WINE, "signals, links and users of the Linux build")
 class linux_only(with_display):
 
-    def test_signal_while_reading_a_pipe(self):
-        w, h = self.modes[0]
-        block = mode_block(5, self.modes)
-        # (prompt, input so far, output at that prompt, slot written by then)
-        prompts = [
-            ("slot choice", b"", b"", False),
-            ("mode choice", b"5", block, False),
-            ("typing", b"51", block + b"1", False),
-            ("Enter prompt", b"51\r", block + lines("1") + chosen(w, h) + ENTER_PROMPT, True),
-        ]
-        for what, data, shown, writes in prompts:
-            for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-                with self.subTest(what=what, signal=number.name), game_folder() as g:
-                    before = g.write_game(slots=SLOTS)
-                    expected = listing() + shown
-                    with piped_session(TESTBED, g.path, env=self.display.env) as s:
-                        s.send(data)
-                        s.expect(expected)
-                        self.assertEqual(s.output, expected)
-                        s.signal(number)
-                        self.assertEqual(s.wait(), 0)
-                    self.assertEqual(s.output, expected)
-                    self.assertEqual(g.read(), patched(before, 1, 5, w, h) if writes else before)
-
     def test_symbolic_link_is_followed(self):
         w, h = self.modes[0]
         with game_folder() as g:
@@ -378,6 +355,14 @@ class terminal_input(with_display):
         self.addCleanup(s.stop)
         s.expect(listing())
         return s
+
+    def send_and_let_it_lapse(self, s, keys):
+        """Sends keys that leave an escape sequence open, and waits until the program has
+        read them and given the sequence up: it waits for input again with no time-out."""
+        before = read_calls(s.pid)
+        s.send(keys)
+        s.wait_until(lambda: read_calls(s.pid) > before and waits_for_input_without_limit(s.pid),
+                     "the program to give up the escape sequence")
 
     def test_million_character_line(self):
         long_line = b"7" * 1_000_000
@@ -422,8 +407,7 @@ class terminal_input(with_display):
                 # Inside the answer; Esc (alone, after a pause) erases what it left.
                 s.send(garbage)
                 s.settle()
-                s.send(b"\x1b")
-                time.sleep(ESCAPE_GAP)
+                self.send_and_let_it_lapse(s, b"\x1b")
                 s.send(b"%d\r" % self.keep)
                 s.expect(KEPT + ENTER_PROMPT)
                 # At the Enter prompt only Enter counts.
@@ -441,16 +425,13 @@ class terminal_input(with_display):
         with game_folder() as g:
             before = g.write_game(slots=SLOTS)
             s = self.session(g)
-            s.send(b"\x1b[1")
-            time.sleep(ESCAPE_GAP)
+            self.send_and_let_it_lapse(s, b"\x1b[1")
             s.send(b"2")
             s.expect(mode_block(2, self.modes))
-            s.send(b"\x1b[1")
-            time.sleep(ESCAPE_GAP)
+            self.send_and_let_it_lapse(s, b"\x1b[1")
             s.send(b"%d\r" % self.keep)
             s.expect(KEPT + ENTER_PROMPT)
-            s.send(b"\x1b[1")
-            time.sleep(ESCAPE_GAP)
+            self.send_and_let_it_lapse(s, b"\x1b[1")
             s.send(b"\r")
             self.assertEqual(s.wait(), 0)
             self.assertTrue(s.output.startswith(listing() + mode_block(2, self.modes)))

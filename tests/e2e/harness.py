@@ -5,7 +5,10 @@ under Wine for the Windows build.
 Every kind of session has the same surface:
   start    make one (a with-block stops it at its end, whatever happened inside)
   send     bytes as a terminal sends the keys, or as a pipe carries them
-  expect   wait until a text shows after the one expected before; a failure shows what did
+  expect   wait until a text shows after the one expected before; a failure shows what did.
+           Once the run shows a text that ends it (expected.RUN_ENDS) instead, or waits at
+           a question of the text after other lines (expected.QUESTIONS), the text can no
+           longer come, and expect fails at once.
   wait     wait for the end; gives the exit code
   stop     end it by its process id if it runs on, and free what it holds
 and `output`, everything the program wrote so far, and `pid`, its process id.
@@ -38,6 +41,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import make_game_file  # noqa: E402
+from expected import QUESTIONS, RUN_END_ROWS, RUN_ENDS  # noqa: E402
 
 PROGRAM = os.environ.get("PW_PROGRAM", "")
 TESTBED = os.environ.get("PW_TESTBED", "")
@@ -150,8 +154,8 @@ def shown(output, last_lines=40):
 
 class _session:
     """What every kind of session shares. A kind gives _collect (take what the program wrote,
-    waiting up to a time), _finished (has it ended, with its exit code kept in status),
-    stop, and what a failure shows beside the output (_seen)."""
+    waiting up to a time; true when something came), _finished (has it ended, with its exit
+    code kept in status), stop, and what a failure shows beside the output (_seen)."""
 
     def __init__(self, limit):
         self.limit = limit
@@ -177,6 +181,10 @@ class _session:
                 self._expected_up_to = at + len(text)
                 return
             look_from = max(look_from, len(self.output) - len(text) + 1)
+            instead = self._shown_instead_of(text)
+            if instead is not None:
+                self._fail("%r can no longer show after byte %d: the run showed %s instead"
+                           % (text, self._expected_up_to, instead))
             left = deadline - time.monotonic()
             if left <= 0:
                 self._fail("%r did not show within %g s after byte %d"
@@ -184,6 +192,23 @@ class _session:
             if not self._collect(left) and self._finished():
                 self._fail("the program ended before %r showed after byte %d"
                            % (text, self._expected_up_to))
+
+    def _shown_instead_of(self, text):
+        """What the output shows, since the text expected before, in place of text, which is
+        not there: a text that ends the run (RUN_ENDS), after which the program shows nothing
+        more; or the first question that text holds (QUESTIONS), at which the program waits
+        for a key, after other lines than text's up to it. None when neither shows."""
+        at = self._expected_up_to
+        for end in RUN_ENDS:
+            if self.output.find(end, at) >= 0:
+                return "its end %r" % end
+        asked = [(text.find(q), q) for q in QUESTIONS if q in text]
+        if asked:
+            where, question = min(asked)
+            lead = text[:where + len(question)]
+            if self.output.find(question, at) >= 0 and self.output.find(lead, at) < 0:
+                return "the question %r after other lines" % question
+        return None
 
     def wait(self, limit=None):
         """Waits for the end, taking the rest of the output; gives the exit code."""
@@ -210,11 +235,17 @@ class _session:
             self._collect(min(left, 0.05))
         return True
 
-    def wait_until(self, condition, what, limit=None):
-        """Takes the output until condition() holds."""
+    def wait_until(self, condition, what, limit=None, instead=None):
+        """Takes the output until condition() holds. instead, when given, tells what shows in
+        place of what is waited for, once that can no longer come; the wait fails at once."""
         limit = self.limit if limit is None else limit
         deadline = time.monotonic() + limit
         while not condition():
+            shown_instead = instead() if instead else None
+            # Looked at again: what is awaited may have come just before the end showed.
+            if shown_instead and not condition():
+                self._fail("%s can no longer come: the run showed %s instead"
+                           % (what, shown_instead))
             left = deadline - time.monotonic()
             if left <= 0:
                 self._fail("waited %g s in vain for %s" % (limit, what))
@@ -478,6 +509,24 @@ def ticks_over(s, pid, seconds):
     return after - before
 
 
+def read_calls(pid):
+    """The read system calls a process has made, as /proc counts them."""
+    with open("/proc/%d/io" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("syscr:"))
+
+
+def waits_for_input_without_limit(pid):
+    """Whether a Linux process sleeps in ppoll with no time-out (or poll with -1): it waits
+    for input for ever, with no partial key pending."""
+    with open("/proc/%d/syscall" % pid) as f:
+        fields = f.read().split()
+    if fields[0] == "271":  # ppoll(fds, count, time-out, signal mask)
+        return int(fields[3], 16) == 0
+    if fields[0] == "7":  # poll(fds, count, time-out in ms)
+        return int(fields[3], 16) & 0xFFFFFFFF == 0xFFFFFFFF
+    return False
+
+
 def write_calls(pid):
     """The write system calls a process has made, as /proc counts them. On Linux a drawing of
     the line is one write; under Wine every console call is a write to the Wine server."""
@@ -495,6 +544,13 @@ class _shell:
 
     PROMPT = b"pw-shell$ "
     ENV = {"PS1": PROMPT.decode(), "ENV": "", "HISTFILE": "/dev/null"}
+
+    def _shown_instead_of(self, text):
+        # The shell goes on after its job's run has ended: its own prompt still comes.
+        prompt = self.PROMPT.rstrip()
+        if (prompt if isinstance(text, bytes) else prompt.decode()) in text:
+            return None
+        return super()._shown_instead_of(text)
 
     def _ready(self):
         try:
@@ -616,13 +672,22 @@ class tmux_pane(_session):
     def expect(self, text, limit=None):
         """Waits until the screen shows text (a str; a line end stands between rows)."""
         self.wait_until(lambda: text in "\n".join(self.screen()),
-                        "%r on the screen" % text, limit)
+                        "%r on the screen" % text, limit,
+                        lambda: self._shown_instead_of(text))
 
     def expect_last_line(self, text, limit=None):
         """Waits until the last line of the screen that is not blank is text, as lines()
         gives it."""
         self.wait_until(lambda: self.lines()[-1:] == [text], "%r on the last line" % text,
-                        limit)
+                        limit, lambda: self._shown_instead_of(text))
+
+    def _shown_instead_of(self, text):
+        """The row of the screen that ends the run (RUN_END_ROWS), if one shows: nothing else
+        comes after it."""
+        for row in self.screen():
+            if row.rstrip() in RUN_END_ROWS:
+                return "its end %r" % row.rstrip()
+        return None
 
     def expect_rows(self, first_row, rows, cursor=None, limit=None):
         """Waits until the screen shows rows from first_row on, and the cursor at cursor
@@ -636,7 +701,7 @@ class tmux_pane(_session):
         self.wait_until(shows, "%s to show %r%s"
                         % (where, rows,
                            "" if cursor is None else " with the cursor at %s" % (cursor,)),
-                        limit)
+                        limit, lambda: self._shown_instead_of("\n".join(rows)))
 
     def whole_output(self):
         """Ends the record of what the program writes, while it runs, and gives all that tmux
@@ -650,13 +715,19 @@ class tmux_pane(_session):
         return self.output
 
     def _collect(self, limit):
-        time.sleep(min(limit, 0.05))
-        try:
-            with open(self._raw, "rb") as f:
-                self.output = f.read()
-        except FileNotFoundError:
-            pass
-        return False
+        """Reads the record of the output again, every 0.05 s until it has grown or limit
+        has passed; true when it grew."""
+        deadline = time.monotonic() + limit
+        before = len(self.output)
+        while True:
+            time.sleep(max(0, min(deadline - time.monotonic(), 0.05)))
+            try:
+                with open(self._raw, "rb") as f:
+                    self.output = f.read()
+            except FileNotFoundError:
+                pass
+            if len(self.output) > before or time.monotonic() >= deadline:
+                return len(self.output) > before
 
     def _finished(self):
         if self.status is None:

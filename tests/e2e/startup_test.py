@@ -4,7 +4,6 @@ before the slot dialogue, with the exact bytes written and the file left as it w
 
 import os
 import shutil
-import signal
 import subprocess
 import time
 import unittest
@@ -34,7 +33,10 @@ class startup(unittest.TestCase):
              found("cstrike.exe") + lines(LENGTH_1)),
             ("row 2 one byte long", {"hl.exe": dict(row=2, length_delta=1)}, TESTBED,
              found("hl.exe") + lines(LENGTH_2)),
-            ("row 1 guard not accepted: both digests, then the message",
+            # The real program refuses the testbed's guard text and prints both digests: of
+            # 4D 5A 90 at 0 and of the text at the guard offset the releases state. So it
+            # reads both blocks where they say; a block read elsewhere gives another digest.
+            ("row 1 guard not accepted by the real program: both digests, then the message",
              {"cstrike.exe": {}}, PROGRAM,
              found("cstrike.exe") + lines(HEADER_DIGEST, TESTBED_GUARD_DIGEST, ALTERED_1)),
             ("row 1 guard starts with a zero byte", {"cstrike.exe": dict(guard=b"")}, TESTBED,
@@ -92,19 +94,6 @@ class startup_in_terminal(unittest.TestCase):
                              TITLE + found("cstrike.exe") + lines(LENGTH_1) + ENTER_PROMPT)
             self.assertTrue(s.terminal_echoes())
 
-    def test_interrupt_at_the_prompt_restores_the_terminal(self):
-        for what in ("ctrl_c", signal.SIGTERM, signal.SIGHUP):
-            with self.subTest(str(what)), game_folder() as g:
-                g.write_game(length_delta=1)
-                with pty_session(TESTBED, g.path) as s:
-                    s.expect(ENTER_PROMPT)
-                    if what == "ctrl_c":
-                        s.send(b"\x03")
-                    else:
-                        s.signal(what)
-                    self.assertEqual(s.wait(), 0)
-                    self.assertTrue(s.terminal_echoes())
-
 
 @unittest.skipUnless(UNDER_WINE, "consoles of their own are Windows consoles")
 class startup_in_wine_console(unittest.TestCase):
@@ -152,8 +141,12 @@ class startup_in_wine_console(unittest.TestCase):
                 wait_for(lambda: subprocess.run(window, env=env, capture_output=True,
                                                 timeout=TIME_LIMIT).returncode == 0,
                          "the console window")
-                # A window that closes by itself does so at once; two seconds tell.
-                time.sleep(2)
+                # A window that closes by itself does so at once, as its program ends: that
+                # end is waited for, up to two seconds, and fails the test as soon as it
+                # comes. Only a while can show that it does not come.
+                deadline = time.monotonic() + 2
+                while os.path.exists("/proc/%d" % pid) and time.monotonic() < deadline:
+                    time.sleep(0.05)
                 self.assertTrue(os.path.exists("/proc/%d" % pid),
                                 "the window closed before the line could be read")
                 subprocess.run(["xdotool", "key", "Return"], env=env, check=True,
