@@ -3,15 +3,30 @@
 // runs without it); DirectDraw's modes are the kernel's connector mode lists.
 #include "display_settings.h"
 
+#include <X11/Xauth.h>
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -20,7 +35,8 @@
 namespace {
 
 struct xcb_functions {
-    decltype(&xcb_connect) connect;
+    decltype(&xcb_parse_display) parse_display;
+    decltype(&xcb_connect_to_fd) connect_to_fd;
     decltype(&xcb_disconnect) disconnect;
     decltype(&xcb_connection_has_error) has_error;
     decltype(&xcb_get_setup) get_setup;
@@ -28,18 +44,20 @@ struct xcb_functions {
     decltype(&xcb_screen_next) screen_next;
     decltype(&xcb_setup_pixmap_formats) pixmap_formats;
     decltype(&xcb_setup_pixmap_formats_length) pixmap_formats_length;
+    decltype(&xcb_get_file_descriptor) file_descriptor;
+    decltype(&xcb_flush) flush;
+    decltype(&xcb_poll_for_reply) poll_for_reply;
+    decltype(&xcb_prefetch_extension_data) prefetch_extension_data;
     decltype(&xcb_get_extension_data) get_extension_data;
+    decltype(&xcb_query_extension) query_extension;
     xcb_extension_t* randr_id;
     decltype(&xcb_randr_query_version) query_version;
-    decltype(&xcb_randr_query_version_reply) query_version_reply;
     decltype(&xcb_randr_get_screen_resources_current) get_resources;
-    decltype(&xcb_randr_get_screen_resources_current_reply) get_resources_reply;
     decltype(&xcb_randr_get_screen_resources_current_outputs) resource_outputs;
     decltype(&xcb_randr_get_screen_resources_current_outputs_length) resource_outputs_length;
     decltype(&xcb_randr_get_screen_resources_current_modes) resource_modes;
     decltype(&xcb_randr_get_screen_resources_current_modes_length) resource_modes_length;
     decltype(&xcb_randr_get_output_info) get_output_info;
-    decltype(&xcb_randr_get_output_info_reply) get_output_info_reply;
     decltype(&xcb_randr_get_output_info_modes) output_modes;
     decltype(&xcb_randr_get_output_info_modes_length) output_modes_length;
 };
@@ -55,19 +73,24 @@ bool look_up(void* library, const char* name, symbol& target) {
 }
 
 bool look_up_all(void* xcb, void* randr, xcb_functions& f) {
-    return look_up(xcb, "xcb_connect", f.connect) && look_up(xcb, "xcb_disconnect", f.disconnect) &&
+    return look_up(xcb, "xcb_parse_display", f.parse_display) &&
+           look_up(xcb, "xcb_connect_to_fd", f.connect_to_fd) &&
+           look_up(xcb, "xcb_disconnect", f.disconnect) &&
            look_up(xcb, "xcb_connection_has_error", f.has_error) &&
            look_up(xcb, "xcb_get_setup", f.get_setup) &&
            look_up(xcb, "xcb_setup_roots_iterator", f.roots_iterator) &&
            look_up(xcb, "xcb_screen_next", f.screen_next) &&
            look_up(xcb, "xcb_setup_pixmap_formats", f.pixmap_formats) &&
            look_up(xcb, "xcb_setup_pixmap_formats_length", f.pixmap_formats_length) &&
+           look_up(xcb, "xcb_get_file_descriptor", f.file_descriptor) &&
+           look_up(xcb, "xcb_flush", f.flush) &&
+           look_up(xcb, "xcb_poll_for_reply", f.poll_for_reply) &&
+           look_up(xcb, "xcb_prefetch_extension_data", f.prefetch_extension_data) &&
            look_up(xcb, "xcb_get_extension_data", f.get_extension_data) &&
+           look_up(xcb, "xcb_query_extension", f.query_extension) &&
            look_up(randr, "xcb_randr_id", f.randr_id) &&
            look_up(randr, "xcb_randr_query_version", f.query_version) &&
-           look_up(randr, "xcb_randr_query_version_reply", f.query_version_reply) &&
            look_up(randr, "xcb_randr_get_screen_resources_current", f.get_resources) &&
-           look_up(randr, "xcb_randr_get_screen_resources_current_reply", f.get_resources_reply) &&
            look_up(randr, "xcb_randr_get_screen_resources_current_outputs", f.resource_outputs) &&
            look_up(randr, "xcb_randr_get_screen_resources_current_outputs_length",
                    f.resource_outputs_length) &&
@@ -75,18 +98,26 @@ bool look_up_all(void* xcb, void* randr, xcb_functions& f) {
            look_up(randr, "xcb_randr_get_screen_resources_current_modes_length",
                    f.resource_modes_length) &&
            look_up(randr, "xcb_randr_get_output_info", f.get_output_info) &&
-           look_up(randr, "xcb_randr_get_output_info_reply", f.get_output_info_reply) &&
            look_up(randr, "xcb_randr_get_output_info_modes", f.output_modes) &&
            look_up(randr, "xcb_randr_get_output_info_modes_length", f.output_modes_length);
 }
 
+// How long the X server may take, connecting and every reply of a run together. A server on
+// this machine answers within milliseconds and one behind an SSH forward within a second or
+// so; four seconds leave a busy or distant server room, while a stale DISPLAY (a dead
+// forward, a stopped server that left its socket) costs the start no more than that pause.
+constexpr std::int64_t x_server_wait_ms = 4000;
+
 // The one X connection of a run. A connection that failed stays failed: the server is not
-// asked twice to accept us.
+// asked twice to accept us. Nor is one that let the deadline pass.
 struct x_link {
     bool tried = false;
     xcb_functions f{};
     xcb_connection_t* connection = nullptr;
     int screen_number = 0;
+    std::int64_t deadline_ms = 0;  // on the monotonic clock
+    bool randr_asked = false;      // xcb keeps the answer for the connection
+    bool randr_present = false;
 };
 
 // The kernel's display folder, listed once a run: connectors come and go with the hardware,
@@ -106,6 +137,245 @@ struct display_services {
 
 display_services held;
 
+std::int64_t monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Milliseconds left before the deadline, 0 once it has passed.
+int x_time_left_ms() {
+    const std::int64_t left = held.x.deadline_ms - monotonic_ms();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits for fd to become ready for events until the deadline; false when it passed first.
+bool ready_in_time(int fd, short events) {
+    for (;;) {
+        pollfd wanted{fd, events, 0};
+        const int ready = poll(&wanted, 1, x_time_left_ms());
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// Connects a non-blocking stream socket to address, waiting no longer than the deadline.
+int connect_in_time(int family, const sockaddr* address, socklen_t length) {
+    const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    if (family != AF_UNIX) {
+        const int on = 1;  // as xcb sets a TCP connection up
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    }
+    if (connect(fd, address, length) == 0) {
+        return fd;
+    }
+    int failure = errno;
+    if (failure == EINPROGRESS && ready_in_time(fd, POLLOUT)) {
+        socklen_t size = sizeof failure;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) {
+            failure = errno;
+        }
+        if (failure == 0) {
+            return fd;
+        }
+    } else if (failure == EINPROGRESS) {
+        failure = ETIMEDOUT;
+    }
+    close(fd);
+    errno = failure;
+    return -1;
+}
+
+int connect_unix_in_time(const std::string& path, bool abstract) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::size_t skip = abstract ? 1 : 0;  // an abstract name starts with a zero byte
+    if (path.size() + skip >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path + skip, path.data(), path.size());
+    const socklen_t length =
+        abstract ? static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())
+                 : static_cast<socklen_t>(sizeof address);
+    return connect_in_time(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
+}
+
+// Tries each address of host in turn, as xcb does; "[v6 address]" names an IPv6 address.
+int connect_tcp_in_time(std::string host, int port) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICSERV;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    if (host.empty()) {
+        host = "localhost";
+    } else if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+        hints.ai_flags |= AI_NUMERICHOST;
+        hints.ai_family = AF_INET6;
+    }
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+        return -1;
+    }
+    int fd = -1;
+    for (const addrinfo* address = found; address != nullptr && fd < 0;
+         address = address->ai_next) {
+        fd = connect_in_time(address->ai_family, address->ai_addr, address->ai_addrlen);
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+// The server's socket for DISPLAY, chosen as xcb chooses it: "[protocol/]host:number[.screen]";
+// no host (or "unix") means the local socket, abstract name first, then the file, then TCP on
+// this machine. Every connect waits no longer than the deadline.
+int connect_x_socket(const char* display_name, int& number) {
+    char* parsed_host = nullptr;
+    if (held.x.f.parse_display(display_name, &parsed_host, &number, &held.x.screen_number) == 0) {
+        return -1;
+    }
+    const std::string host = parsed_host;
+    std::free(parsed_host);
+    const char* slash = std::strrchr(display_name, '/');
+    const bool has_protocol = slash != nullptr;
+    const std::string protocol = has_protocol ? std::string(display_name, slash) : std::string();
+    const int port = 6000 + number;
+    const bool tcp_protocol = protocol == "tcp" || protocol == "inet" || protocol == "inet6";
+
+    if ((!has_protocol || protocol != "unix") && !host.empty() && host != "unix") {
+        return !has_protocol || tcp_protocol ? connect_tcp_in_time(host, port) : -1;
+    }
+    if (has_protocol && protocol != "unix") {
+        return -1;
+    }
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+    int fd = connect_unix_in_time(path, true);
+    if (fd >= 0 || (errno != ENOENT && errno != ECONNREFUSED)) {
+        return fd;
+    }
+    fd = connect_unix_in_time(path, false);
+    if (fd < 0 && !has_protocol && host.empty()) {
+        fd = connect_tcp_in_time(host, port);
+    }
+    return fd;
+}
+
+using get_best_auth_function = Xauth* (*)(unsigned int, unsigned int, const char*, unsigned int,
+                                          const char*, int, char**, const int*);
+using dispose_auth_function = void (*)(Xauth*);
+
+// The user's cookie for this server from the authority file, looked up as xcb looks it up:
+// by the peer's address (this host's name for a local one) and the display number. Only
+// MIT-MAGIC-COOKIE-1 is offered. libXau comes with libxcb, which needs it.
+struct x_cookie {
+    std::string name;
+    std::string data;
+};
+
+bool find_x_cookie(void* xcb, int fd, int number, x_cookie& cookie) {
+    get_best_auth_function get_best_auth = nullptr;
+    dispose_auth_function dispose_auth = nullptr;
+    if (!look_up(xcb, "XauGetBestAuthByAddr", get_best_auth) ||
+        !look_up(xcb, "XauDisposeAuth", dispose_auth)) {
+        return false;
+    }
+    sockaddr_storage peer{};
+    socklen_t peer_length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) != 0) {
+        return false;
+    }
+    unsigned int family = FamilyLocal;
+    const char* address = nullptr;
+    unsigned int address_length = 0;
+    char host_name[256] = {};
+    if (peer.ss_family == AF_INET6) {
+        const in6_addr& peer_address = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+        address = reinterpret_cast<const char*>(&peer_address);
+        address_length = sizeof peer_address;
+        if (IN6_IS_ADDR_V4MAPPED(&peer_address)) {
+            address += 12;
+            address_length = 4;
+            if (std::memcmp(address, "\x7f\0\0\x01", 4) != 0) {
+                family = XCB_FAMILY_INTERNET;
+            }
+        } else if (!IN6_IS_ADDR_LOOPBACK(&peer_address)) {
+            family = XCB_FAMILY_INTERNET_6;
+        }
+    } else if (peer.ss_family == AF_INET) {
+        const in_addr& peer_address = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
+        address = reinterpret_cast<const char*>(&peer_address);
+        address_length = sizeof peer_address;
+        if (peer_address.s_addr != htonl(INADDR_LOOPBACK)) {
+            family = XCB_FAMILY_INTERNET;
+        }
+    } else if (peer.ss_family != AF_UNIX) {
+        return false;
+    }
+    if (family == FamilyLocal) {
+        if (gethostname(host_name, sizeof host_name - 1) != 0) {
+            return false;
+        }
+        address = host_name;
+        address_length = static_cast<unsigned int>(std::strlen(host_name));
+    }
+    const std::string display = std::to_string(number);
+    char magic_cookie[] = "MIT-MAGIC-COOKIE-1";
+    char* names[] = {magic_cookie};
+    const int name_lengths[] = {static_cast<int>(sizeof magic_cookie - 1)};
+    Xauth* found =
+        get_best_auth(family, address_length, address, static_cast<unsigned int>(display.size()),
+                      display.c_str(), 1, names, name_lengths);
+    if (found == nullptr) {
+        return false;
+    }
+    cookie.name.assign(found->name, found->name_length);
+    cookie.data.assign(found->data, found->data_length);
+    dispose_auth(found);
+    return true;
+}
+
+// xcb waits for the server's setup reply without any limit. Should the deadline pass first,
+// the alarm shuts the socket down under it: xcb then sees the connection end and gives up.
+volatile sig_atomic_t socket_under_alarm = -1;
+
+void shut_socket_down(int) { shutdown(socket_under_alarm, SHUT_RDWR); }
+
+xcb_connection_t* connect_xcb_in_time(int fd, xcb_auth_info_t* auth) {
+    const int left = x_time_left_ms();
+    if (left == 0) {
+        close(fd);
+        return nullptr;
+    }
+    socket_under_alarm = fd;
+    struct sigaction on_alarm {};
+    on_alarm.sa_handler = shut_socket_down;
+    sigemptyset(&on_alarm.sa_mask);
+    struct sigaction before {};
+    sigaction(SIGALRM, &on_alarm, &before);
+    itimerval once{};
+    once.it_value.tv_sec = left / 1000;
+    once.it_value.tv_usec = (left % 1000) * 1000;
+    itimerval timer_before{};
+    setitimer(ITIMER_REAL, &once, &timer_before);
+
+    xcb_connection_t* connection = held.x.f.connect_to_fd(fd, auth);  // owns fd from here on
+
+    const itimerval stopped{};
+    setitimer(ITIMER_REAL, &stopped, nullptr);
+    sigaction(SIGALRM, &before, nullptr);
+    socket_under_alarm = -1;
+    return connection;
+}
+
 void open_x_link() {
     held.x.tried = true;
     const char* display_name = std::getenv("DISPLAY");
@@ -117,17 +387,53 @@ void open_x_link() {
     void* xcb = dlopen(display_places().xcb_library, load_flags);
     void* randr = xcb != nullptr ? dlopen(display_places().xcb_randr_library, load_flags) : nullptr;
     const bool found = randr != nullptr && look_up_all(xcb, randr, held.x.f);
+    if (found) {
+        held.x.deadline_ms = monotonic_ms() + x_server_wait_ms;
+        int number = 0;
+        const int fd = connect_x_socket(display_name, number);
+        if (fd >= 0) {
+            x_cookie cookie;
+            const bool has_cookie = find_x_cookie(xcb, fd, number, cookie);
+            xcb_auth_info_t auth{static_cast<int>(cookie.name.size()), cookie.name.data(),
+                                 static_cast<int>(cookie.data.size()), cookie.data.data()};
+            held.x.connection = connect_xcb_in_time(fd, has_cookie ? &auth : nullptr);
+        }
+    }
     if (randr != nullptr) {
         dlclose(randr);
     }
     if (xcb != nullptr) {
         dlclose(xcb);
     }
-    if (found) {
-        held.x.connection = held.x.f.connect(nullptr, &held.x.screen_number);
-    }
 }
 
+// Lets go of a connection whose server let the deadline pass: it gives nothing more this run.
+void drop_x_link() {
+    held.x.f.disconnect(held.x.connection);
+    held.x.connection = nullptr;
+}
+
+// The reply (or error) to a request, or nullptr when none came before the deadline or the
+// connection ended; a server that let the deadline pass is dropped. Replies arrive in the
+// order of their requests, so once this one is in, every earlier one is in xcb's hands too.
+void* reply_in_time(unsigned int sequence) {
+    if (held.x.f.flush(held.x.connection) <= 0) {
+        return nullptr;
+    }
+    const int fd = held.x.f.file_descriptor(held.x.connection);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (held.x.f.poll_for_reply(held.x.connection, sequence, &reply, &error) != 0) {
+            std::free(error);
+            return reply;
+        }
+        if (!ready_in_time(fd, POLLIN)) {
+            drop_x_link();
+            return nullptr;
+        }
+    }
+}
 const xcb_screen_t* find_screen(const xcb_setup_t* setup, int number) {
     xcb_screen_iterator_t screens = held.x.f.roots_iterator(setup);
     for (int i = 0; screens.rem > 0; ++i, held.x.f.screen_next(&screens)) {
@@ -150,7 +456,7 @@ std::uint32_t bits_per_pixel_of_depth(const xcb_setup_t* setup, std::uint8_t dep
 }
 
 // The modes of every connected output, asked in one round of requests. Replies that do not
-// come (an output gone, the server gone) only cost their own modes.
+// come (an output gone, the server gone or past the deadline) only cost their own modes.
 void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* resources,
                        std::uint32_t bits, std::vector<display_setting>& settings) {
     const xcb_randr_output_t* outputs = held.x.f.resource_outputs(resources);
@@ -166,10 +472,11 @@ void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* res
             held.x.f.get_output_info(held.x.connection, outputs[o], resources->config_timestamp));
     }
     for (const xcb_randr_get_output_info_cookie_t cookie : asked) {
-        xcb_generic_error_t* error = nullptr;
-        xcb_randr_get_output_info_reply_t* info =
-            held.x.f.get_output_info_reply(held.x.connection, cookie, &error);
-        std::free(error);
+        if (held.x.connection == nullptr) {
+            return;
+        }
+        auto* info =
+            static_cast<xcb_randr_get_output_info_reply_t*>(reply_in_time(cookie.sequence));
         if (info == nullptr) {
             continue;
         }
@@ -190,6 +497,29 @@ void read_output_modes(const xcb_randr_get_screen_resources_current_reply_t* res
     }
 }
 
+// Whether the server has RandR. xcb would wait for its extension query without a limit, so
+// it is sent ahead and a query of our own after it is awaited: when that reply is in, xcb's
+// is too, and neither xcb_get_extension_data nor the RandR requests wait any more.
+bool has_randr_in_time() {
+    if (held.x.randr_asked) {
+        return held.x.randr_present;
+    }
+    held.x.f.prefetch_extension_data(held.x.connection, held.x.f.randr_id);
+    static constexpr char randr_name[] = "RANDR";
+    const xcb_query_extension_cookie_t asked =
+        held.x.f.query_extension(held.x.connection, sizeof randr_name - 1, randr_name);
+    void* reply = reply_in_time(asked.sequence);
+    std::free(reply);
+    if (reply == nullptr || held.x.connection == nullptr) {
+        return false;
+    }
+    const xcb_query_extension_reply_t* randr =
+        held.x.f.get_extension_data(held.x.connection, held.x.f.randr_id);
+    held.x.randr_asked = true;
+    held.x.randr_present = randr != nullptr && randr->present != 0;
+    return held.x.randr_present;  // asking an absent extension would end the connection
+}
+
 void read_x_server_modes(std::vector<display_setting>& settings) {
     if (!held.x.tried) {
         open_x_link();
@@ -197,10 +527,8 @@ void read_x_server_modes(std::vector<display_setting>& settings) {
     if (held.x.connection == nullptr || held.x.f.has_error(held.x.connection) != 0) {
         return;
     }
-    const xcb_query_extension_reply_t* randr =
-        held.x.f.get_extension_data(held.x.connection, held.x.f.randr_id);
-    if (randr == nullptr || randr->present == 0) {
-        return;  // asking an absent extension would end the connection
+    if (!has_randr_in_time()) {
+        return;
     }
     const xcb_setup_t* setup = held.x.f.get_setup(held.x.connection);
     const xcb_screen_t* screen = find_screen(setup, held.x.screen_number);
@@ -215,19 +543,17 @@ void read_x_server_modes(std::vector<display_setting>& settings) {
         held.x.f.query_version(held.x.connection, XCB_RANDR_MAJOR_VERSION, XCB_RANDR_MINOR_VERSION);
     const xcb_randr_get_screen_resources_current_cookie_t resources_asked =
         held.x.f.get_resources(held.x.connection, screen->root);
-    xcb_generic_error_t* error = nullptr;
-    std::free(held.x.f.query_version_reply(held.x.connection, version_asked, &error));
-    std::free(error);
-    error = nullptr;
-    xcb_randr_get_screen_resources_current_reply_t* resources =
-        held.x.f.get_resources_reply(held.x.connection, resources_asked, &error);
-    std::free(error);
+    std::free(reply_in_time(version_asked.sequence));
+    if (held.x.connection == nullptr) {
+        return;
+    }
+    auto* resources = static_cast<xcb_randr_get_screen_resources_current_reply_t*>(
+        reply_in_time(resources_asked.sequence));
     if (resources != nullptr) {
         read_output_modes(resources, bits, settings);
         std::free(resources);
     }
 }
-
 bool read_whole_file(const std::string& path, std::string& text) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
