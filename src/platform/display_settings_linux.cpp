@@ -363,9 +363,8 @@ xcb_connection_t* connect_xcb_in_time(int fd, xcb_auth_info_t* auth) {
     sigaction(SIGALRM, &on_alarm, &before);
     itimerval once{};
     once.it_value.tv_sec = left / 1000;
-    once.it_value.tv_usec = (left % 1000) * 1000;
-    itimerval timer_before{};
-    setitimer(ITIMER_REAL, &once, &timer_before);
+    once.it_value.tv_usec = static_cast<suseconds_t>(left % 1000) * 1000;
+    setitimer(ITIMER_REAL, &once, nullptr);  // the tool sets no other timer
 
     xcb_connection_t* connection = held.x.f.connect_to_fd(fd, auth);  // owns fd from here on
 
@@ -509,8 +508,9 @@ bool has_randr_in_time() {
     const xcb_query_extension_cookie_t asked =
         held.x.f.query_extension(held.x.connection, sizeof randr_name - 1, randr_name);
     void* reply = reply_in_time(asked.sequence);
+    const bool answered = reply != nullptr;
     std::free(reply);
-    if (reply == nullptr || held.x.connection == nullptr) {
+    if (!answered || held.x.connection == nullptr) {
         return false;
     }
     const xcb_query_extension_reply_t* randr =

@@ -79,20 +79,17 @@ class server_hangs(unittest.TestCase):
     def test_the_slots_show_within_the_wait_and_9_leaves_the_file(self):
         # A stale DISPLAY: the server's socket file or TCP port accepts and never answers;
         # or the server answers the connection and falls silent at a later request.
-        def silent(display_of):
-            return lambda: (silent_x_sockets(), display_of)
-        def hangs_at(point):
-            return lambda: (fake_x_server(OUTPUTS, point, hold=True), lambda s: s.display)
         cases = [
-            ("socket file", silent(lambda s: ":%d" % s.number)),
-            ("TCP port", silent(lambda s: "127.0.0.1:%d" % s.number)),
-            ("extension query", hangs_at("extension")),
-            ("RandR requests", hangs_at("randr")),
+            ("socket file", silent_x_sockets, lambda s: ":%d" % s.number),
+            ("TCP port", silent_x_sockets, lambda s: "127.0.0.1:%d" % s.number),
+            ("extension query", lambda: fake_x_server(OUTPUTS, "extension", hold=True),
+             lambda s: s.display),
+            ("RandR requests", lambda: fake_x_server(OUTPUTS, "randr", hold=True),
+             lambda s: s.display),
         ]
-        for name, make in cases:
+        for name, make_server, display_of in cases:
             with self.subTest(name):
-                fixture, display_of = make()
-                with fixture as server, game_folder() as g:
+                with make_server() as server, game_folder() as g:
                     g.write_game()
                     before = g.read()
                     with piped_session(TESTBED, g.path, env={"DISPLAY": display_of(server)},
@@ -105,7 +102,7 @@ class server_hangs(unittest.TestCase):
                     self.assertEqual(server.accepted, 1, "the server was reached, once")
 
     def test_a_slow_server_within_the_wait_is_read(self):
-        # About half the wait in all, in the connection and in the RandR replies.
+        # Over a third of the wait in all: in the connection and in the RandR replies.
         delays = {"setup": X_SERVER_WAIT / 4, "randr": X_SERVER_WAIT / 8}
         with fake_x_server(OUTPUTS, delays=delays) as server:
             status, sizes = probe(server.environment())
