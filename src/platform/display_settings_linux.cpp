@@ -3,18 +3,12 @@
 // runs without it); DirectDraw's modes are the kernel's connector mode lists.
 #include "display_settings.h"
 
-#include <X11/Xauth.h>
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
@@ -22,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,8 +28,7 @@
 namespace {
 
 struct xcb_functions {
-    decltype(&xcb_parse_display) parse_display;
-    decltype(&xcb_connect_to_fd) connect_to_fd;
+    decltype(&xcb_connect) connect;
     decltype(&xcb_disconnect) disconnect;
     decltype(&xcb_connection_has_error) has_error;
     decltype(&xcb_get_setup) get_setup;
@@ -73,9 +65,7 @@ bool look_up(void* library, const char* name, symbol& target) {
 }
 
 bool look_up_all(void* xcb, void* randr, xcb_functions& f) {
-    return look_up(xcb, "xcb_parse_display", f.parse_display) &&
-           look_up(xcb, "xcb_connect_to_fd", f.connect_to_fd) &&
-           look_up(xcb, "xcb_disconnect", f.disconnect) &&
+    return look_up(xcb, "xcb_connect", f.connect) && look_up(xcb, "xcb_disconnect", f.disconnect) &&
            look_up(xcb, "xcb_connection_has_error", f.has_error) &&
            look_up(xcb, "xcb_get_setup", f.get_setup) &&
            look_up(xcb, "xcb_setup_roots_iterator", f.roots_iterator) &&
@@ -163,214 +153,51 @@ bool ready_in_time(int fd, short events) {
     }
 }
 
-// Connects a non-blocking stream socket to address, waiting no longer than the deadline.
-int connect_in_time(int family, const sockaddr* address, socklen_t length) {
-    const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    if (family != AF_UNIX) {
-        const int on = 1;  // as xcb sets a TCP connection up
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    }
-    if (connect(fd, address, length) == 0) {
-        return fd;
-    }
-    int failure = errno;
-    if (failure == EINPROGRESS && ready_in_time(fd, POLLOUT)) {
-        socklen_t size = sizeof failure;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) {
-            failure = errno;
-        }
-        if (failure == 0) {
-            return fd;
-        }
-    } else if (failure == EINPROGRESS) {
-        failure = ETIMEDOUT;
-    }
-    close(fd);
-    errno = failure;
-    return -1;
-}
-
-int connect_unix_in_time(const std::string& path, bool abstract) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::size_t skip = abstract ? 1 : 0;  // an abstract name starts with a zero byte
-    if (path.size() + skip >= sizeof address.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(address.sun_path + skip, path.data(), path.size());
-    const socklen_t length =
-        abstract ? static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())
-                 : static_cast<socklen_t>(sizeof address);
-    return connect_in_time(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
-}
-
-// Tries each address of host in turn, as xcb does; "[v6 address]" names an IPv6 address.
-int connect_tcp_in_time(std::string host, int port) {
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICSERV;
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    if (host.empty()) {
-        host = "localhost";
-    } else if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-        hints.ai_flags |= AI_NUMERICHOST;
-        hints.ai_family = AF_INET6;
-    }
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
-        return -1;
-    }
-    int fd = -1;
-    for (const addrinfo* address = found; address != nullptr && fd < 0;
-         address = address->ai_next) {
-        fd = connect_in_time(address->ai_family, address->ai_addr, address->ai_addrlen);
-    }
-    freeaddrinfo(found);
-    return fd;
-}
-
-// The server's socket for DISPLAY, chosen as xcb chooses it: "[protocol/]host:number[.screen]";
-// no host (or "unix") means the local socket, abstract name first, then the file, then TCP on
-// this machine. Every connect waits no longer than the deadline.
-int connect_x_socket(const char* display_name, int& number) {
-    char* parsed_host = nullptr;
-    if (held.x.f.parse_display(display_name, &parsed_host, &number, &held.x.screen_number) == 0) {
-        return -1;
-    }
-    const std::string host = parsed_host;
-    std::free(parsed_host);
-    const char* slash = std::strrchr(display_name, '/');
-    const bool has_protocol = slash != nullptr;
-    const std::string protocol = has_protocol ? std::string(display_name, slash) : std::string();
-    const int port = 6000 + number;
-    const bool tcp_protocol = protocol == "tcp" || protocol == "inet" || protocol == "inet6";
-
-    if ((!has_protocol || protocol != "unix") && !host.empty() && host != "unix") {
-        return !has_protocol || tcp_protocol ? connect_tcp_in_time(host, port) : -1;
-    }
-    if (has_protocol && protocol != "unix") {
-        return -1;
-    }
-    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-    int fd = connect_unix_in_time(path, true);
-    if (fd >= 0 || (errno != ENOENT && errno != ECONNREFUSED)) {
-        return fd;
-    }
-    fd = connect_unix_in_time(path, false);
-    if (fd < 0 && !has_protocol && host.empty()) {
-        fd = connect_tcp_in_time(host, port);
-    }
-    return fd;
-}
-
-using get_best_auth_function = Xauth* (*)(unsigned int, unsigned int, const char*, unsigned int,
-                                          const char*, int, char**, const int*);
-using dispose_auth_function = void (*)(Xauth*);
-
-// The user's cookie for this server from the authority file, looked up as xcb looks it up:
-// by the peer's address (this host's name for a local one) and the display number. Only
-// MIT-MAGIC-COOKIE-1 is offered. libXau comes with libxcb, which needs it.
-struct x_cookie {
-    std::string name;
-    std::string data;
-};
-
-bool find_x_cookie(void* xcb, int fd, int number, x_cookie& cookie) {
-    get_best_auth_function get_best_auth = nullptr;
-    dispose_auth_function dispose_auth = nullptr;
-    if (!look_up(xcb, "XauGetBestAuthByAddr", get_best_auth) ||
-        !look_up(xcb, "XauDisposeAuth", dispose_auth)) {
-        return false;
-    }
-    sockaddr_storage peer{};
-    socklen_t peer_length = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) != 0) {
-        return false;
-    }
-    unsigned int family = FamilyLocal;
-    const char* address = nullptr;
-    unsigned int address_length = 0;
-    char host_name[256] = {};
-    if (peer.ss_family == AF_INET6) {
-        const in6_addr& peer_address = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
-        address = reinterpret_cast<const char*>(&peer_address);
-        address_length = sizeof peer_address;
-        if (IN6_IS_ADDR_V4MAPPED(&peer_address)) {
-            address += 12;
-            address_length = 4;
-            if (std::memcmp(address, "\x7f\0\0\x01", 4) != 0) {
-                family = XCB_FAMILY_INTERNET;
-            }
-        } else if (!IN6_IS_ADDR_LOOPBACK(&peer_address)) {
-            family = XCB_FAMILY_INTERNET_6;
-        }
-    } else if (peer.ss_family == AF_INET) {
-        const in_addr& peer_address = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
-        address = reinterpret_cast<const char*>(&peer_address);
-        address_length = sizeof peer_address;
-        if (peer_address.s_addr != htonl(INADDR_LOOPBACK)) {
-            family = XCB_FAMILY_INTERNET;
-        }
-    } else if (peer.ss_family != AF_UNIX) {
-        return false;
-    }
-    if (family == FamilyLocal) {
-        if (gethostname(host_name, sizeof host_name - 1) != 0) {
-            return false;
-        }
-        address = host_name;
-        address_length = static_cast<unsigned int>(std::strlen(host_name));
-    }
-    const std::string display = std::to_string(number);
-    char magic_cookie[] = "MIT-MAGIC-COOKIE-1";
-    char* names[] = {magic_cookie};
-    const int name_lengths[] = {static_cast<int>(sizeof magic_cookie - 1)};
-    Xauth* found =
-        get_best_auth(family, address_length, address, static_cast<unsigned int>(display.size()),
-                      display.c_str(), 1, names, name_lengths);
-    if (found == nullptr) {
-        return false;
-    }
-    cookie.name.assign(found->name, found->name_length);
-    cookie.data.assign(found->data, found->data_length);
-    dispose_auth(found);
-    return true;
-}
-
-// xcb waits for the server's setup reply without any limit. Should the deadline pass first,
-// the alarm shuts the socket down under it: xcb then sees the connection end and gives up.
+// xcb_connect waits without a limit: for a connect() to a server that drops the request, and
+// for the setup reply. From the deadline on, an alarm, repeated until xcb returns, interrupts
+// a connect() (no SA_RESTART: xcb gives that address up) and shuts xcb's socket down under
+// its wait for the setup, which xcb then sees end. That socket's number is known before the
+// call: a new descriptor takes the lowest free number, and xcb makes its socket (closing a
+// failed try before the next) before it opens anything else, the authority file included.
 volatile sig_atomic_t socket_under_alarm = -1;
 
 void shut_socket_down(int) { shutdown(socket_under_alarm, SHUT_RDWR); }
 
-xcb_connection_t* connect_xcb_in_time(int fd, xcb_auth_info_t* auth) {
-    const int left = x_time_left_ms();
-    if (left == 0) {
-        close(fd);
-        return nullptr;
+int lowest_free_descriptor() {
+    int fd = 0;
+    while (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+        ++fd;
     }
-    socket_under_alarm = fd;
+    return fd;
+}
+
+xcb_connection_t* connect_xcb_in_time() {
+    socket_under_alarm = lowest_free_descriptor();
     struct sigaction on_alarm {};
     on_alarm.sa_handler = shut_socket_down;
     sigemptyset(&on_alarm.sa_mask);
-    struct sigaction before {};
-    sigaction(SIGALRM, &on_alarm, &before);
-    itimerval once{};
-    once.it_value.tv_sec = left / 1000;
-    once.it_value.tv_usec = static_cast<suseconds_t>(left % 1000) * 1000;
-    setitimer(ITIMER_REAL, &once, nullptr);  // the tool sets no other timer
+    struct sigaction action_before {};
+    sigaction(SIGALRM, &on_alarm, &action_before);
+    sigset_t alarm_only;
+    sigemptyset(&alarm_only);
+    sigaddset(&alarm_only, SIGALRM);
+    sigset_t mask_before;
+    sigprocmask(SIG_UNBLOCK, &alarm_only, &mask_before);  // a caller may hand it on blocked
+    const int left = std::max(x_time_left_ms(), 1);
+    itimerval timer{};
+    timer.it_value.tv_sec = left / 1000;
+    timer.it_value.tv_usec = static_cast<suseconds_t>(left % 1000) * 1000;
+    timer.it_interval.tv_usec = 100000;  // each further address xcb tries
+    itimerval timer_before{};
+    setitimer(ITIMER_REAL, &timer, &timer_before);
 
-    xcb_connection_t* connection = held.x.f.connect_to_fd(fd, auth);  // owns fd from here on
+    xcb_connection_t* connection = held.x.f.connect(nullptr, &held.x.screen_number);
 
     const itimerval stopped{};
     setitimer(ITIMER_REAL, &stopped, nullptr);
-    sigaction(SIGALRM, &before, nullptr);
+    sigaction(SIGALRM, &action_before, nullptr);
+    sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+    setitimer(ITIMER_REAL, &timer_before, nullptr);
     socket_under_alarm = -1;
     return connection;
 }
@@ -388,15 +215,7 @@ void open_x_link() {
     const bool found = randr != nullptr && look_up_all(xcb, randr, held.x.f);
     if (found) {
         held.x.deadline_ms = monotonic_ms() + x_server_wait_ms;
-        int number = 0;
-        const int fd = connect_x_socket(display_name, number);
-        if (fd >= 0) {
-            x_cookie cookie;
-            const bool has_cookie = find_x_cookie(xcb, fd, number, cookie);
-            xcb_auth_info_t auth{static_cast<int>(cookie.name.size()), cookie.name.data(),
-                                 static_cast<int>(cookie.data.size()), cookie.data.data()};
-            held.x.connection = connect_xcb_in_time(fd, has_cookie ? &auth : nullptr);
-        }
+        held.x.connection = connect_xcb_in_time();
     }
     if (randr != nullptr) {
         dlclose(randr);
