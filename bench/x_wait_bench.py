@@ -2,8 +2,8 @@
 """The start of a run on a live X server, as built beside the testbed of another build: both
 run pixelwarde-testbed on a synthetic cstrike.exe in a scratch folder up to the slot listing
 (empty piped input: the run prints the listing and ends at the slot choice), alternately, on
-one private Xvfb. It shows what the bounded wait for the X server (its own connect, the
-cookie lookup, the alarm around the setup and polling for each reply) costs a normal start.
+one private Xvfb. It shows what the bounded wait for the X server (the alarm around xcb's
+connect and polling for each reply) costs a normal start.
 
     bench/x_wait_bench.py BUILD_FOLDER OTHER_TESTBED [RUNS]
 
