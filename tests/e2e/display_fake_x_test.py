@@ -78,16 +78,18 @@ class server_goes_away(unittest.TestCase):
 class server_hangs(unittest.TestCase):
     def test_the_slots_show_within_the_wait_and_9_leaves_the_file(self):
         # A stale DISPLAY: the server's socket file or TCP port accepts and never answers;
-        # or the server answers the connection and falls silent at a later request.
+        # or the server answers the connection and falls silent at a later request; or it
+        # takes no more connections, and the connect itself waits, on the file and then on TCP.
         cases = [
-            ("socket file", silent_x_sockets, lambda s: ":%d" % s.number),
-            ("TCP port", silent_x_sockets, lambda s: "127.0.0.1:%d" % s.number),
+            ("socket file", silent_x_sockets, lambda s: ":%d" % s.number, 1),
+            ("TCP port", silent_x_sockets, lambda s: "127.0.0.1:%d" % s.number, 1),
             ("extension query", lambda: fake_x_server(OUTPUTS, "extension", hold=True),
-             lambda s: s.display),
+             lambda s: s.display, 1),
             ("RandR requests", lambda: fake_x_server(OUTPUTS, "randr", hold=True),
-             lambda s: s.display),
+             lambda s: s.display, 1),
+            ("queues full", lambda: silent_x_sockets(full=True), lambda s: ":%d" % s.number, 0),
         ]
-        for name, make_server, display_of in cases:
+        for name, make_server, display_of, accepted in cases:
             with self.subTest(name):
                 with make_server() as server, game_folder() as g:
                     g.write_game()
@@ -99,7 +101,7 @@ class server_hangs(unittest.TestCase):
                         s.send(b"9")
                         self.assertEqual(s.wait(), 0)
                     self.assertEqual(g.read(), before)
-                    self.assertEqual(server.accepted, 1, "the server was reached, once")
+                    self.assertEqual(server.accepted, accepted, "the server was reached, once")
 
     def test_a_slow_server_within_the_wait_is_read(self):
         # Over a third of the wait in all: in the connection and in the RandR replies.

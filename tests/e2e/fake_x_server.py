@@ -15,7 +15,8 @@ connection open until the server stops: a server that hangs. delays holds second
 before answering at a point ("setup", "randr"): a slow server.
 
 silent_x_sockets is a server that accepts and never answers, on the socket file and the TCP
-port of one display number.
+port of one display number; or, full, one that takes no more connections: a client's
+connect waits on both.
 """
 
 import array
@@ -180,14 +181,22 @@ class fake_x_server:
 class silent_x_sockets:
     """Listens on /tmp/.X11-unix/X<n> and on TCP port 6000+n of one free display number,
     accepts every connection and never answers. Its abstract name is taken without listening,
-    so a client turns from it to the socket file at once."""
+    so a client turns from it to the socket file at once. With full=True it accepts nothing
+    and fills both queues with connections of its own, so a blocking connect waits: on the
+    socket file, then on the TCP port, where a client turns after the file."""
 
-    def __init__(self):
+    def __init__(self, full=False):
         self.accepted = 0
         self.connections = []
         self.stopped = threading.Event()
-        self.number, self.listeners, self.abstract = _take_free_display_everywhere()
+        self.number, self.listeners, self.abstract = _take_free_display_everywhere(
+            0 if full else 8)
         self.path = "/tmp/.X11-unix/X%d" % self.number
+        if full:
+            self.connections = _fill_queues(self.listeners)
+            self.listeners_served = []
+        else:
+            self.listeners_served = self.listeners
         self.thread = threading.Thread(target=self._serve, daemon=True)
 
     def __enter__(self):
@@ -204,14 +213,14 @@ class silent_x_sockets:
 
     def _serve(self):
         while not self.stopped.is_set():
-            ready, _, _ = select.select(self.listeners, [], [], 0.05)
+            ready, _, _ = select.select(self.listeners_served, [], [], 0.05)
             for listener in ready:
                 connection, _ = listener.accept()
                 self.connections.append(connection)
                 self.accepted += 1
 
 
-def _take_free_display_everywhere():
+def _take_free_display_everywhere(backlog):
     """A display number whose socket file, abstract name and TCP port are all free, with the
     file and port listening and the abstract name bound."""
     os.makedirs("/tmp/.X11-unix", exist_ok=True)
@@ -235,10 +244,29 @@ def _take_free_display_everywhere():
             for each in taken:
                 each.close()
             continue
-        tcp.listen(8)
-        unix.listen(8)
+        tcp.listen(backlog)
+        unix.listen(backlog)
         return number, [unix, tcp], abstract
     raise RuntimeError("no free display number")
+
+
+def _fill_queues(listeners):
+    """Connections that fill each listener's queue of connections not yet accepted. A Unix
+    socket says so (EAGAIN); TCP completes the handshakes of a few and then drops further
+    requests, and a client's connect waits."""
+    fillers = []
+    for listener in listeners:
+        for _ in range(64 if listener.family == socket.AF_UNIX else 4):
+            filler = socket.socket(listener.family, socket.SOCK_STREAM)
+            filler.setblocking(False)
+            fillers.append(filler)
+            try:
+                filler.connect(listener.getsockname())
+            except BlockingIOError:
+                if listener.family == socket.AF_UNIX:
+                    break
+    time.sleep(0.5)  # for the TCP handshakes
+    return fillers
 
 
 def _wait_until_read(connection, limit=10):
