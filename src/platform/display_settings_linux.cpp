@@ -157,8 +157,8 @@ bool ready_in_time(int fd, short events) {
 // for the setup reply. From the deadline on, an alarm, repeated until xcb returns, interrupts
 // a connect() (no SA_RESTART: xcb gives that address up) and shuts xcb's socket down under
 // its wait for the setup, which xcb then sees end. That socket's number is known before the
-// call: a new descriptor takes the lowest free number, and xcb makes its socket (closing a
-// failed try before the next) before it opens anything else, the authority file included.
+// call: a new descriptor takes the lowest free number; the name lookup for TCP closes what it
+// opens, a failed try is closed before the next, and the authority file is opened after.
 volatile sig_atomic_t socket_under_alarm = -1;
 
 void shut_socket_down(int) { shutdown(socket_under_alarm, SHUT_RDWR); }
