@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """An X server that goes away in the middle of the display mode reading costs only the
 modes not yet read: the probe and the whole tool go on and end normally, over one connection.
+One that hangs costs the start no more than the X server's few seconds; one that is slow
+within them is still read.
 
 PW_PROBE names the built display_modes_probe, PW_TESTBED the testbed program."""
 
@@ -11,11 +13,13 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from display_xvfb import kernel_modes  # noqa: E402
-from fake_x_server import CONNECTED, DISCONNECTED, fake_x_server  # noqa: E402
+from fake_x_server import CONNECTED, DISCONNECTED, fake_x_server, silent_x_sockets  # noqa: E402
 from expected import SLOT_QUESTION, TITLE, found  # noqa: E402
-from harness import TESTBED, game_folder, run_piped  # noqa: E402
+from harness import TESTBED, game_folder, piped_session, run_piped  # noqa: E402
 
 PROBE = os.environ.get("PW_PROBE", "")
+# How long the display body waits for the X server in a run, connecting and all replies.
+X_SERVER_WAIT = 4
 
 FIRST = [(1024, 768), (800, 600), (1024, 768)]
 SECOND = [(1920, 1080)]
@@ -69,6 +73,44 @@ class server_goes_away(unittest.TestCase):
                     self.assertEqual(server.accepted, 1, "one connection for both passes")
                     self.assertEqual(server.resource_queries, resource_queries,
                                      "each pass asks the server afresh")
+
+
+class server_hangs(unittest.TestCase):
+    def test_the_slots_show_within_the_wait_and_9_leaves_the_file(self):
+        # A stale DISPLAY: the server's socket file or TCP port accepts and never answers;
+        # or the server answers the connection and falls silent at a later request; or it
+        # takes no more connections, and the connect itself waits, on the file and then on TCP.
+        cases = [
+            ("socket file", silent_x_sockets, lambda s: ":%d" % s.number, 1),
+            ("TCP port", silent_x_sockets, lambda s: "127.0.0.1:%d" % s.number, 1),
+            ("extension query", lambda: fake_x_server(OUTPUTS, "extension", hold=True),
+             lambda s: s.display, 1),
+            ("RandR requests", lambda: fake_x_server(OUTPUTS, "randr", hold=True),
+             lambda s: s.display, 1),
+            ("queues full", lambda: silent_x_sockets(full=True), lambda s: ":%d" % s.number, 0),
+        ]
+        for name, make_server, display_of, accepted in cases:
+            with self.subTest(name):
+                with make_server() as server, game_folder() as g:
+                    g.write_game()
+                    before = g.read()
+                    with piped_session(TESTBED, g.path, env={"DISPLAY": display_of(server)},
+                                       limit=X_SERVER_WAIT + 1) as s:
+                        s.expect(TITLE + found("cstrike.exe"))
+                        s.expect(SLOT_QUESTION)
+                        s.send(b"9")
+                        self.assertEqual(s.wait(), 0)
+                    self.assertEqual(g.read(), before)
+                    self.assertEqual(server.accepted, accepted, "the server was reached, once")
+
+    def test_a_slow_server_within_the_wait_is_read(self):
+        # Over a third of the wait in all: in the connection and in the RandR replies.
+        delays = {"setup": X_SERVER_WAIT / 4, "randr": X_SERVER_WAIT / 8}
+        with fake_x_server(OUTPUTS, delays=delays) as server:
+            status, sizes = probe(server.environment())
+            self.assertEqual(status, 0)
+            self.assertEqual(sizes, sorted(kernel_modes() | set(FIRST) | set(SECOND)))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

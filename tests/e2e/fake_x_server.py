@@ -10,12 +10,20 @@ The points where it goes away, in the order a reading meets them:
   "second output"   answers everything up to the first output's information, then closes;
   None              answers every request it understands and stays;
   "without randr"   as None, but tells the client that RandR is absent.
+With hold=True it does not close at the chosen point but falls silent there, keeping the
+connection open until the server stops: a server that hangs. delays holds seconds to wait
+before answering at a point ("setup", "randr"): a slow server.
+
+silent_x_sockets is a server that accepts and never answers, on the socket file and the TCP
+port of one display number; or, full, one that takes no more connections: a client's
+connect waits on both.
 """
 
 import array
 import fcntl
 import os
 import random
+import select
 import socket
 import struct
 import termios
@@ -50,9 +58,12 @@ def _setup_reply():
 class fake_x_server:
     """outputs: a list of (connection, [(width, height), ...]) for the screen's outputs."""
 
-    def __init__(self, outputs, close_at=None):
+    def __init__(self, outputs, close_at=None, hold=False, delays=None):
         self.outputs = outputs
         self.close_at = close_at
+        self.hold = hold
+        self.delays = delays or {}
+        self.stopped = threading.Event()
         self.accepted = 0
         self.resource_queries = 0
         self.listener, self.number = _listen_on_free_display()
@@ -67,6 +78,7 @@ class fake_x_server:
 
     def __exit__(self, *exc):
         self.stopping = True
+        self.stopped.set()
         # Wakes the accepting thread, which then ends.
         try:
             with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as poke:
@@ -92,6 +104,8 @@ class fake_x_server:
             with connection:
                 try:
                     self._talk(connection)
+                    if self.hold:
+                        self.stopped.wait()
                 except (OSError, EOFError):
                     pass
 
@@ -104,6 +118,7 @@ class fake_x_server:
         reader.take(len(_pad(b"\0" * name_length)) + len(_pad(b"\0" * data_length)))
         if self.close_at == "setup":
             return
+        time.sleep(self.delays.get("setup", 0))
         connection.sendall(_setup_reply())
         sequence = 0
         while True:
@@ -123,6 +138,7 @@ class fake_x_server:
                 if self.close_at == "randr":
                     return
                 self.resource_queries += 1
+                time.sleep(self.delays.get("randr", 0))
                 connection.sendall(self._resources(sequence))
             elif opcode == RANDR_OPCODE and minor == RANDR_GET_OUTPUT_INFO:
                 output = reader.last[4:8]
@@ -160,6 +176,97 @@ class fake_x_server:
         # 36 bytes of fixed part, of which 4 count into the length.
         return struct.pack("<BBHIIIIIBBHHHHH", 1, 0, sequence, 1 + len(modes) // 4, 1, 0, 0, 0,
                            connected, 0, 0, len(sizes), 0, 0, 0) + modes
+
+
+class silent_x_sockets:
+    """Listens on /tmp/.X11-unix/X<n> and on TCP port 6000+n of one free display number,
+    accepts every connection and never answers. Its abstract name is taken without listening,
+    so a client turns from it to the socket file at once. With full=True it accepts nothing
+    and fills both queues with connections of its own, so a blocking connect waits: on the
+    socket file, then on the TCP port, where a client turns after the file."""
+
+    def __init__(self, full=False):
+        self.accepted = 0
+        self.connections = []
+        self.stopped = threading.Event()
+        self.number, self.listeners, self.abstract = _take_free_display_everywhere(
+            0 if full else 8)
+        self.path = "/tmp/.X11-unix/X%d" % self.number
+        if full:
+            self.connections = _fill_queues(self.listeners)
+            self.listeners_served = []
+        else:
+            self.listeners_served = self.listeners
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopped.set()
+        self.thread.join(timeout=10)
+        for each in self.listeners + self.connections + [self.abstract]:
+            each.close()
+        os.unlink(self.path)
+        return False
+
+    def _serve(self):
+        while not self.stopped.is_set():
+            ready, _, _ = select.select(self.listeners_served, [], [], 0.05)
+            for listener in ready:
+                connection, _ = listener.accept()
+                self.connections.append(connection)
+                self.accepted += 1
+
+
+def _take_free_display_everywhere(backlog):
+    """A display number whose socket file, abstract name and TCP port are all free, with the
+    file and port listening and the abstract name bound."""
+    os.makedirs("/tmp/.X11-unix", exist_ok=True)
+    for _ in range(100):
+        number = random.randrange(2000, 59000)
+        path = "/tmp/.X11-unix/X%d" % number
+        if os.path.exists(path):
+            continue
+        taken = []
+        try:
+            abstract = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            taken.append(abstract)
+            abstract.bind("\0" + path)
+            tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            taken.append(tcp)
+            tcp.bind(("127.0.0.1", 6000 + number))
+            unix = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            taken.append(unix)
+            unix.bind(path)
+        except OSError:
+            for each in taken:
+                each.close()
+            continue
+        tcp.listen(backlog)
+        unix.listen(backlog)
+        return number, [unix, tcp], abstract
+    raise RuntimeError("no free display number")
+
+
+def _fill_queues(listeners):
+    """Connections that fill each listener's queue of connections not yet accepted. A Unix
+    socket says so (EAGAIN); TCP completes the handshakes of a few and then drops further
+    requests, and a client's connect waits."""
+    fillers = []
+    for listener in listeners:
+        for _ in range(64 if listener.family == socket.AF_UNIX else 4):
+            filler = socket.socket(listener.family, socket.SOCK_STREAM)
+            filler.setblocking(False)
+            fillers.append(filler)
+            try:
+                filler.connect(listener.getsockname())
+            except BlockingIOError:
+                if listener.family == socket.AF_UNIX:
+                    break
+    time.sleep(0.5)  # for the TCP handshakes
+    return fillers
 
 
 def _wait_until_read(connection, limit=10):
