@@ -134,17 +134,24 @@ void take_resume() {
     }
 }
 
+// Blocks the continue signal, keeping the mask it replaced in before, and gives the mask
+// under which a wait lets the signal in again.
+sigset_t hold_continue_signal(sigset_t& before) {
+    sigset_t continue_signal;
+    sigemptyset(&continue_signal);
+    sigaddset(&continue_signal, SIGCONT);
+    sigprocmask(SIG_BLOCK, &continue_signal, &before);
+    sigset_t during = before;
+    sigdelset(&during, SIGCONT);
+    return during;
+}
+
 // Waits at most timeout_ms (-1: for ever) for input. The continue signal is blocked from
 // before the look at the resumed flag until the wait starts, and the wait lets it in: a
 // resume that lands in between interrupts the wait at once instead of waiting for a key.
 int wait_for_input(int timeout_ms) {
-    sigset_t continue_signal;
-    sigemptyset(&continue_signal);
-    sigaddset(&continue_signal, SIGCONT);
     sigset_t before;
-    sigprocmask(SIG_BLOCK, &continue_signal, &before);
-    sigset_t during = before;
-    sigdelset(&during, SIGCONT);
+    const sigset_t during = hold_continue_signal(before);
     timespec limit{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000L};
     pollfd p = {STDIN_FILENO, POLLIN, 0};
     int ready = 0;
@@ -174,13 +181,8 @@ bool in_background() {
 // until it has the terminal again; then the terminal gets its raw mode back and the line is
 // drawn again, as after fg. False when the terminal is gone.
 bool wait_for_foreground() {
-    sigset_t continue_signal;
-    sigemptyset(&continue_signal);
-    sigaddset(&continue_signal, SIGCONT);
     sigset_t before;
-    sigprocmask(SIG_BLOCK, &continue_signal, &before);
-    sigset_t during = before;
-    sigdelset(&during, SIGCONT);
+    const sigset_t during = hold_continue_signal(before);
     const timespec look{0, foreground_look_ms * 1000000L};
     bool back = false;
     for (;;) {

@@ -134,13 +134,40 @@ class terminal_kinds(runs_on_the_display):
                 # Once, and nothing of the line as it was before the resize beside it.
                 self.assertEqual(after_question(), ["x" + answer])
 
+    def answer_then_stop(self, pane, command):
+        """Starts the tool as the shell's job, chooses slot 1, types 1 as the answer and
+        stops the job with Ctrl+Z; gives the job's process id."""
+        pane.run(command)
+        pane.expect(SLOT_QUESTION_ROW)
+        tool = pane.job()
+        pane.send(b"1")
+        pane.expect_last_line(keep_choice(self.modes))
+        pane.send(b"1")
+        pane.expect_last_line("1")
+        pane.send(CTRL_Z)
+        pane.expect_prompt()
+        return tool
+
+    def bring_back_and_write(self, pane, g, before):
+        """fg: the answer typed before Ctrl+Z shows again, and Enter writes the first mode
+        into slot 1."""
+        w, h = self.modes[0]
+        pane.run("fg")
+        pane.expect(tmux_shell.PROMPT.decode() + "fg")
+        pane.expect_last_line("1")  # the answer again
+        pane.send(b"\r")
+        pane.expect(ENTER_PROMPT_ROW)
+        pane.send(b"\r")
+        pane.expect_prompt()
+        self.assertIn(chosen_line(w, h), pane.lines())
+        self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+
     def test_continued_in_the_background_draws_nothing(self):
         # A stopped job continued without the terminal: by a signal, or by the shell's bg,
         # after which the shell itself prints the job's line ending in " &". With SIGTTOU
         # ignored, as a wrapper may leave it, the system no longer stops a background job
         # that sets the terminal's modes: the tool has to see for itself that it is not in
         # the foreground.
-        w, h = self.modes[0]
         prompt = tmux_shell.PROMPT.decode()
         for continued, shell_row, first in (("kill -CONT %1", None, None), ("bg", " &", None),
                                             ("kill -CONT %1", None, "trap '' TTOU")):
@@ -150,15 +177,7 @@ class terminal_kinds(runs_on_the_display):
                     if first:
                         pane.run(first)
                         pane.expect_prompt()
-                    pane.run(TESTBED)
-                    pane.expect(SLOT_QUESTION_ROW)
-                    tool = pane.job()
-                    pane.send(b"1")
-                    pane.expect_last_line(keep_choice(self.modes))
-                    pane.send(b"1")
-                    pane.expect_last_line("1")
-                    pane.send(CTRL_Z)
-                    pane.expect_prompt()
+                    tool = self.answer_then_stop(pane, TESTBED)
                     command = prompt + continued
                     pane.run(continued)
                     pane.expect(command)
@@ -175,35 +194,18 @@ class terminal_kinds(runs_on_the_display):
                                       and not (shell_row and row.endswith(shell_row))],
                                      [], rows)
                     self.assertEqual(rows[-1], prompt.rstrip(), rows)
-                    pane.run("fg")
-                    pane.expect(prompt + "fg")
-                    pane.expect_last_line("1")  # the answer again
-                    pane.send(b"\r")
-                    pane.expect(ENTER_PROMPT_ROW)
-                    pane.send(b"\r")
-                    pane.expect_prompt()
-                    self.assertIn(chosen_line(w, h), pane.lines())
-                    self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+                    self.bring_back_and_write(pane, g, before)
 
     def test_a_background_read_waits_for_the_foreground(self):
         # With SIGTTIN ignored, as a wrapper may leave it, the system refuses a background
         # job's read instead of stopping the job. The tool waits, without a word and without
         # using the processor, until fg gives it the terminal again; the answer typed before
         # Ctrl+Z is still there.
-        w, h = self.modes[0]
         prompt = tmux_shell.PROMPT.decode().rstrip()
         with game_folder() as g:
             before = g.write_game()
             with tmux_shell(g.path, env=self.display.env, shell="bash", rows=30) as pane:
-                pane.run("env --ignore-signal=TTIN " + TESTBED)
-                pane.expect(SLOT_QUESTION_ROW)
-                tool = pane.job()
-                pane.send(b"1")
-                pane.expect_last_line(keep_choice(self.modes))
-                pane.send(b"1")
-                pane.expect_last_line("1")
-                pane.send(CTRL_Z)
-                pane.expect_prompt()
+                tool = self.answer_then_stop(pane, "env --ignore-signal=TTIN " + TESTBED)
                 pane.run("bg")
                 pane.expect(prompt + " bg")
                 pane.expect_prompt()
@@ -216,15 +218,7 @@ class terminal_kinds(runs_on_the_display):
                 rows = pane.lines()
                 self.assertEqual(rows[rows.index(prompt + " echo shell-still-here") + 1:],
                                  ["shell-still-here", prompt], rows)
-                pane.run("fg")
-                pane.expect(prompt + " fg")
-                pane.expect_last_line("1")  # the answer again
-                pane.send(b"\r")
-                pane.expect(ENTER_PROMPT_ROW)
-                pane.send(b"\r")
-                pane.expect_prompt()
-                self.assertIn(chosen_line(w, h), pane.lines())
-                self.assertEqual(g.read(), patched(before, 1, 1, w, h))
+                self.bring_back_and_write(pane, g, before)
 
 
 if __name__ == "__main__":
