@@ -159,9 +159,20 @@ bool ready_in_time(int fd, short events) {
 // its wait for the setup, which xcb then sees end. That socket's number is known before the
 // call: a new descriptor takes the lowest free number; the name lookup for TCP closes what it
 // opens, a failed try is closed before the next, and the authority file is opened after.
+// Only a stream socket is xcb's: while a host name is looked up, the same number is the
+// resolver's datagram socket, which the resolver would poll in a busy loop once shut down.
 volatile sig_atomic_t socket_under_alarm = -1;
 
-void shut_socket_down(int) { shutdown(socket_under_alarm, SHUT_RDWR); }
+void shut_socket_down(int) {
+    const int saved_errno = errno;
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (getsockopt(socket_under_alarm, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
+        type == SOCK_STREAM) {
+        shutdown(socket_under_alarm, SHUT_RDWR);
+    }
+    errno = saved_errno;
+}
 
 int lowest_free_descriptor() {
     int fd = 0;

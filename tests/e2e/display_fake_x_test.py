@@ -7,15 +7,18 @@ within them is still read.
 PW_PROBE names the built display_modes_probe, PW_TESTBED the testbed program."""
 
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from display_xvfb import kernel_modes  # noqa: E402
 from fake_x_server import CONNECTED, DISCONNECTED, fake_x_server, silent_x_sockets  # noqa: E402
 from expected import SLOT_QUESTION, TITLE, found  # noqa: E402
-from harness import TESTBED, game_folder, piped_session, run_piped  # noqa: E402
+from harness import (TESTBED, TICKS, game_folder, piped_session, process_stat,  # noqa: E402
+                     run_piped)
 
 PROBE = os.environ.get("PW_PROBE", "")
 # How long the display body waits for the X server in a run, connecting and all replies.
@@ -110,6 +113,56 @@ class server_hangs(unittest.TestCase):
             status, sizes = probe(server.environment())
             self.assertEqual(status, 0)
             self.assertEqual(sizes, sorted(kernel_modes() | set(FIRST) | set(SECOND)))
+
+    def test_a_name_server_that_never_answers_is_waited_for_without_a_busy_loop(self):
+        # A DISPLAY that names a host, while the name server is gone: the lookup, inside the
+        # connect, outlasts the wait. The alarm that ends the wait must leave the lookup's
+        # socket alone, or the resolver polls it in a busy loop until its own time-out.
+        if shutil.which("unshare") is None or shutil.which("ip") is None or subprocess.run(
+                ["unshare", "-rmn", "true"], capture_output=True).returncode != 0:
+            self.skipTest("no network and mount namespace of the tests' own here")
+        if host_lookup() != ["files", "dns"]:
+            self.skipTest("host names are not looked up in the hosts file and DNS alone")
+        lookup = 2 * X_SERVER_WAIT  # the resolver's own time-out, one try
+        with tempfile.TemporaryDirectory(prefix="pixelwarde-dns-") as scratch, \
+                game_folder() as g:
+            resolver = os.path.join(scratch, "resolv.conf")
+            with open(resolver, "w") as f:
+                f.write("nameserver 127.0.0.1\noptions timeout:%d attempts:1\n" % lookup)
+            g.write_game()
+            argv = ["unshare", "-rmn", sys.executable, "-c", NO_ANSWER_DNS, resolver, TESTBED]
+            with piped_session(TESTBED, g.path, env={"DISPLAY": "pw-no-answer.example:0"},
+                               argv=argv, limit=lookup + X_SERVER_WAIT) as s:
+                s.expect(SLOT_QUESTION)
+                _, ticks = process_stat(s.pid)
+                s.send(b"9")
+                self.assertEqual(s.wait(), 0)
+            # A start costs a few hundredths of a second of processor time.
+            self.assertLess(ticks, TICKS // 4, "processor ticks used up to the slot question")
+
+
+def host_lookup():
+    """The services that look host names up, in order, as the name service switch lists them."""
+    with open("/etc/nsswitch.conf") as f:
+        for line in f:
+            key, _, services = line.partition(":")
+            if key.strip() == "hosts":
+                return [s for s in services.split("#")[0].split() if not s.startswith("[")]
+    return []
+
+
+# In a network and mount namespace of its own: the loopback up, the resolver file given
+# in place of the system's, and a socket at the name server's address that never answers,
+# kept open into the program that runs.
+NO_ANSWER_DNS = """if True:
+    import os, socket, subprocess, sys
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    subprocess.run(["mount", "--bind", sys.argv[1], "/etc/resolv.conf"], check=True)
+    server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    server.bind(("127.0.0.1", 53))
+    server.set_inheritable(True)
+    os.execv(sys.argv[2], sys.argv[2:])
+"""
 
 
 if __name__ == "__main__":
