@@ -619,6 +619,7 @@ class tmux_pane(_session):
         self._raw = os.path.join(self._scratch, "raw")
         self._raw_whole = self._raw + ".whole"  # made once the record is complete
         self._server = None
+        self._recording = False
         config = os.path.join(self._scratch, "tmux.conf")
         with open(config, "w") as f:
             f.write("set -g remain-on-exit on\nset -g status off\n")
@@ -633,6 +634,7 @@ class tmux_pane(_session):
             # has ended and cat has written all it was given.
             self._tmux("pipe-pane", "-o", "cat > %s && : > %s"
                        % (shlex.quote(self._raw), shlex.quote(self._raw_whole)))
+            self._recording = True
         except BaseException:
             self.stop()  # no test holds the pane yet to end it
             raise
@@ -756,6 +758,12 @@ class tmux_pane(_session):
             subprocess.run(["tmux", "-S", self._socket, "kill-server"], capture_output=True,
                            timeout=TIME_LIMIT)
             self._server = None
+        # The record's command makes its mark once the server has closed the pipe; made
+        # after the folder was removed, it would leave the folder behind.
+        deadline = time.monotonic() + TIME_LIMIT
+        while (self._recording and not os.path.exists(self._raw_whole)
+               and time.monotonic() < deadline):
+            time.sleep(0.01)
         shutil.rmtree(self._scratch, ignore_errors=True)
 
     def _tmux(self, *args, env=None):
