@@ -1,10 +1,13 @@
 """The releases the tests know, read from releases.txt beside this file: per release its file
 name, length, slot table and guard block offsets, messages and whether the digests are
 printed; and the accepted header and guard texts. A line that does not read stops the
-reader: no release is ever left out or half read."""
+reader: no release is ever left out or half read. Run with a file name, it writes them as the
+C++ tables of the unit tests (support/stated_releases.h)."""
 
 import collections
+import json
 import os
+import sys
 
 PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "releases.txt")
 
@@ -78,3 +81,37 @@ RELEASES, HEADER_TEXTS, GUARD_TEXTS = read()
 def row(number):
     """Release number (1, 2, ...), as the tool counts its rows."""
     return RELEASES[number - 1]
+
+
+def cpp_tables():
+    """The releases and texts as the C++ tables that stated_releases.h declares."""
+    def text(value):
+        return json.dumps(value)  # ASCII, so its escapes are C++'s too
+
+    rows = "".join("    {%s, %d, %d, %d,\n     %s,\n     %s, %s},\n"
+                   % (text(r.file_name), r.length, r.slot_table, r.guard,
+                      text(r.length_message), text(r.altered_message),
+                      "true" if r.prints_digests else "false") for r in RELEASES)
+
+    def texts(values):
+        return "".join("    %s,\n" % text(v) for v in values)
+
+    return ("// Made by tests/releases.py from tests/releases.txt.\n"
+            "#include \"stated_releases.h\"\n\n"
+            "namespace {\n\n"
+            "const stated_release releases[] = {\n%s};\n\n"
+            "const std::string_view header_texts[] = {\n%s};\n\n"
+            "const std::string_view guard_texts[] = {\n%s};\n\n"
+            "}  // namespace\n\n"
+            "const std::span<const stated_release> stated_releases = releases;\n"
+            "const std::span<const std::string_view> stated_header_texts = header_texts;\n"
+            "const std::span<const std::string_view> stated_guard_texts = guard_texts;\n"
+            % (rows, texts(HEADER_TEXTS), texts(GUARD_TEXTS)))
+
+
+if __name__ == "__main__":
+    # releases.py FILE: writes the C++ tables to FILE for the unit tests.
+    if len(sys.argv) != 2:
+        raise SystemExit("usage: releases.py FILE")
+    with open(sys.argv[1], "w", encoding="ascii") as f:
+        f.write(cpp_tables())

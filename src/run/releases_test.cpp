@@ -7,7 +7,7 @@
 // the game itself, which the tests do not have, so no run can reach them.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -16,16 +16,14 @@
 
 namespace {
 
-std::vector<std::string> as_strings(std::span<const std::string_view> texts) {
-    return std::vector<std::string>(texts.begin(), texts.end());
+std::vector<std::string_view> as_list(std::span<const std::string_view> texts) {
+    return {texts.begin(), texts.end()};
 }
 
 TEST(releases, the_table_is_the_stated_one) {
-    const stated_releases stated = read_stated_releases();
-    ASSERT_EQ(stated.error, "");
-    ASSERT_EQ(known_releases.size(), stated.releases.size());
-    for (std::size_t i = 0; i < stated.releases.size(); ++i) {
-        const stated_release& want = stated.releases[i];
+    ASSERT_EQ(known_releases.size(), stated_releases.size());
+    for (std::size_t i = 0; i < stated_releases.size(); ++i) {
+        const stated_release& want = stated_releases[i];
         const target_row& row = known_releases[i];
         SCOPED_TRACE(want.file_name);
         EXPECT_EQ(std::string_view(row.file_name), want.file_name);
@@ -36,8 +34,8 @@ TEST(releases, the_table_is_the_stated_one) {
         EXPECT_EQ(std::string_view(row.altered_message), want.altered_message);
         EXPECT_EQ(row.prints_digests, want.prints_digests);
     }
-    EXPECT_EQ(as_strings(accepted_header_texts), stated.header_texts);
-    EXPECT_EQ(as_strings(accepted_guard_texts), stated.guard_texts);
+    EXPECT_EQ(as_list(accepted_header_texts), as_list(stated_header_texts));
+    EXPECT_EQ(as_list(accepted_guard_texts), as_list(stated_guard_texts));
 }
 
 }  // namespace

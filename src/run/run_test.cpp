@@ -615,16 +615,15 @@ TEST_F(run_test, a_third_release_row_runs_a_whole_dialogue) {
 // The real rows: each release's file, made as the tests state the releases, is found,
 // identified and patched at its own slots.
 TEST_F(run_test, the_known_releases_patch_their_own_slot_tables) {
-    const stated_releases stated = read_stated_releases();
-    ASSERT_EQ(stated.error, "");
     setup_.targets = known_releases;
-    for (const stated_release& release : stated.releases) {
+    for (const stated_release& release : stated_releases) {
         SCOPED_TRACE(release.file_name);
-        const char* name = release.file_name.c_str();
+        const std::string file_name(release.file_name);
+        const char* name = file_name.c_str();
         const bytes before = game_file(release.length, release.slot_table, release.guard);
         write_file(name, before);
         const std::string out = run("81\r\r");
-        EXPECT_NE(out.find(release.file_name + " gefunden!\r\n"), std::string::npos);
+        EXPECT_NE(out.find(file_name + " gefunden!\r\n"), std::string::npos);
         bytes expected = before;
         put_le32(expected, release.slot_table + 56, 640);
         put_le32(expected, release.slot_table + 60, 480);

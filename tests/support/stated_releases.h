@@ -1,28 +1,22 @@
 // The releases as the tests state them (tests/releases.txt), written down apart from the
 // tool's own table, for the tests that hold that table against them and make game files.
+// tests/releases.py reads the file and writes these tables when the tests are built.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
+#include <span>
+#include <string_view>
 
 struct stated_release {
-    std::string file_name;
-    std::uint64_t length = 0;
-    std::uint64_t slot_table = 0;
-    std::uint64_t guard = 0;
-    std::string length_message;
-    std::string altered_message;
-    bool prints_digests = false;
+    std::string_view file_name;
+    std::uint64_t length;
+    std::uint64_t slot_table;
+    std::uint64_t guard;
+    std::string_view length_message;
+    std::string_view altered_message;
+    bool prints_digests;
 };
 
-struct stated_releases {
-    std::vector<stated_release> releases;  // in the order the tool tries them
-    std::vector<std::string> header_texts;
-    std::vector<std::string> guard_texts;
-    std::string error;  // why the file did not read; empty when it did
-};
-
-// Reads tests/releases.txt. A release that lacks a field or a line that does not read leaves
-// error set, so that no release is ever half read.
-stated_releases read_stated_releases();
+extern const std::span<const stated_release> stated_releases;  // in the order the tool tries
+extern const std::span<const std::string_view> stated_header_texts;
+extern const std::span<const std::string_view> stated_guard_texts;
