@@ -220,17 +220,13 @@ void console_close() {}
 void console_hold_end_signals() { end_hold.store(end_held); }
 
 bool console_release_end_signals() {
-    int state = end_hold.load();
-    for (;;) {
-        if (state != end_noted) {
-            // Nothing noted: a later signal ends the run at once.
-            if (end_hold.compare_exchange_weak(state, end_free)) {
-                return false;
-            }
-        } else if (end_hold.compare_exchange_weak(state, end_reported)) {
-            break;
-        }
+    // Nothing noted: a later signal ends the run at once. Once noted, only this thread moves
+    // the state on.
+    int state = end_held;
+    if (end_hold.compare_exchange_strong(state, end_free) || state != end_noted) {
+        return false;
     }
+    end_hold.store(end_reported);
     // The waiting handler ends the process now; this thread takes no lock meanwhile.
     for (;;) {
         Sleep(INFINITE);
