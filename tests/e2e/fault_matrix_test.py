@@ -33,7 +33,6 @@ AS_NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 SIGNAL_BYTES = b"\x03\x1c\x1a"
 
 
-
 def run_as(as_nobody, program, folder, data, env=None):
     argv = None
     if as_nobody and AS_NOBODY:
